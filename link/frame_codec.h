@@ -1,0 +1,40 @@
+// The tester's frame: STX, payload length, payload, XOR checksum, ETX; the same layout in both
+// directions. SendFrame writes one request, ReceiveFrame hunts for one reply under a deadline.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr std::uint8_t FRAME_STX = 0x02;
+constexpr std::uint8_t FRAME_ETX = 0x03;
+// STX, length, checksum and ETX around the payload.
+constexpr std::size_t FRAME_OVERHEAD = 4;
+// The transmit buffer holds 256 bytes, so a request carries at most 251 payload bytes.
+constexpr std::size_t TRANSMIT_BUFFER_SIZE = 256;
+constexpr std::size_t MAX_REQUEST_PAYLOAD = TRANSMIT_BUFFER_SIZE - FRAME_OVERHEAD - 1;
+// Room for the longest frame a one-byte length allows: 2 + 255 + 2 bytes.
+constexpr std::size_t FRAME_BUFFER_SIZE = 260;
+// Payload byte k of a received frame stands at buffer byte k + 2.
+constexpr std::size_t REPLY_PAYLOAD_OFFSET = 2;
+
+// One exchange's bytes: the request payload from byte 0 before SendFrame, the whole reply frame
+// from byte 0 after ReceiveFrame. Bytes past a received frame keep what they held.
+struct FrameBuffer {
+    std::uint8_t bytes[FRAME_BUFFER_SIZE] = {};
+
+    std::uint8_t ReplyLength() const { return bytes[1]; }
+    std::uint8_t ReplyByte(std::size_t k) const { return bytes[REPLY_PAYLOAD_OFFSET + k]; }
+};
+
+// Builds one frame around `length` payload bytes in the process-wide transmit buffer and writes
+// it to the open tester link with one write. A payload longer than MAX_REQUEST_PAYLOAD would not
+// fit the transmit buffer and is not sent at all.
+void SendFrame(const std::uint8_t* payload, std::size_t length);
+
+// Reads one whole frame into `frame` from byte 0. Returns false when the deadline of
+// `timeoutMs`, counted from the call, passed first. Checksum and ETX are not examined.
+bool ReceiveFrame(FrameBuffer& frame, std::uint32_t timeoutMs);
+
+// The frame SendFrame would write for `payload`, laid down in `out` (payload length + 4 bytes).
+// Returns the frame's length, or 0 when the payload is too long for a request.
+std::size_t EncodeFrame(const std::uint8_t* payload, std::size_t length, std::uint8_t* out);

@@ -1,0 +1,56 @@
+// The simulated FTDI devices attached to the PC, one of which may be the tester, and a log of
+// every device-library call made to them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "link/d2xx.h"
+#include "sim/serial_line.h"
+#include "sim/tester_model.h"
+
+struct SimDevice {
+    std::string serial = "ZVKD0001";
+    bool openFails = false;
+    // The by-index serial-number query for this device fails and writes nothing.
+    bool serialQueryFails = false;
+    // Whether the tester's firmware is behind this device; by default, when the serial says so.
+    bool isTester = true;
+};
+
+struct SimScenario {
+    std::vector<SimDevice> devices = {SimDevice{}};
+    // The device-count query fails and writes nothing.
+    bool countQueryFails = false;
+    TesterBehaviour tester;
+    LineTiming timing;
+    FaultScript faults;
+    bool keepCallLog = true;
+};
+
+struct SimCall {
+    std::string function;
+    FT_HANDLE handle = nullptr;
+    // The call's telling argument: flags, index, baud rate, timeout or byte count.
+    std::uint64_t argument = 0;
+    // Bytes written, bytes read, or the serial number opened.
+    std::vector<std::uint8_t> bytes;
+    FT_STATUS status = FT_OK;
+    std::int64_t atNs = 0;
+};
+
+// Replaces the attached devices, the tester and its line; the log starts empty.
+void StartScenario(const SimScenario& scenario);
+
+const TesterModel& SimTester();
+// Direct access to the tester's line, for tests that play the tester's side byte by byte.
+SerialLine& SimLine();
+const std::vector<SimCall>& SimCallLog();
+// The frames written to the tester so far, in order, as they left the PC.
+std::vector<std::vector<std::uint8_t>> SimWrittenFrames();
+// Handles currently open.
+int SimOpenHandleCount();
+
+// One line saying whether the tester holds a whole image with a good CRC.
+std::string DescribeVerdict(const TesterModel& tester);

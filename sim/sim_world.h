@@ -40,6 +40,10 @@ struct SimCall {
     std::int64_t atNs = 0;
 };
 
+// Called with every device-library call as it is logged, e.g. to write it to a file.
+using SimCallObserver = void (*)(const SimCall& call);
+void ObserveSimCalls(SimCallObserver observer);
+
 // Replaces the attached devices, the tester and its line; the log starts empty.
 void StartScenario(const SimScenario& scenario);
 

@@ -61,6 +61,12 @@ std::vector<std::uint8_t> WithReplyFaults(SerialLine& line, std::uint32_t reques
         payload[1] = 0x00;
         payload[2] = 0x01;
     }
+    if (HasFault(line, request, FaultKind::WrongOpcode) && !payload.empty()) {
+        payload[0] ^= 0x80;
+    }
+    if (HasFault(line, request, FaultKind::EmptyReply)) {
+        payload.clear();
+    }
     if (const auto late = TakeFault(line, request, FaultKind::LateReply)) {
         readyAt += late->lateByNs;
     }

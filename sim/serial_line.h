@@ -33,6 +33,8 @@ enum class FaultKind {
     StrayBytesFirst,      // noise and a false STX ahead of the reply
     PreviousBlockNumber,  // a block acknowledgement carries the number before
     NotReadyStatus,       // the readiness reply reports status 256
+    EmptyReply,           // the reply frame carries no payload at all
+    WrongOpcode,          // the reply's first payload byte is changed
     CorruptRequest,       // the request's checksum is damaged on the way; the tester ignores it
     Unplug,               // the tester is gone from this request on
     GarbageStream,        // the tester babbles without end, never a whole frame

@@ -38,7 +38,9 @@ bool DeviceIsOpen(std::size_t device) {
 
 // Only a link set up as the tester's (115200 baud, 8N1) carries intelligible bytes.
 TesterModel* TesterBehind(const SimHandle& h) {
-    const bool tester = world.scenario.devices[h.device].isTester;
+    // A device unplugged since it was opened carries nothing.
+    const bool tester = h.device < world.scenario.devices.size() &&
+                        world.scenario.devices[h.device].isTester;
     const bool configured = h.baudRate == world.line.timing.baudRate && h.wordLength == 8 &&
                             h.stopBits == 0 && h.parity == 0;
     return tester && configured ? &world.tester : nullptr;
@@ -58,6 +60,11 @@ void StartScenario(const SimScenario& scenario) {
     world.line.faults = scenario.faults;
     world.handles.clear();
     world.log.clear();
+}
+
+void ReplaceSimDevices(const std::vector<SimDevice>& devices) {
+    std::lock_guard<std::mutex> lock(worldMutex);
+    world.scenario.devices = devices;
 }
 
 const TesterModel& SimTester() { return world.tester; }

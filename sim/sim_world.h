@@ -47,6 +47,9 @@ void ObserveSimCalls(SimCallObserver observer);
 // Replaces the attached devices, the tester and its line; the log starts empty.
 void StartScenario(const SimScenario& scenario);
 
+// Plugs and unplugs devices without touching open handles or the tester.
+void ReplaceSimDevices(const std::vector<SimDevice>& devices);
+
 const TesterModel& SimTester();
 // Direct access to the tester's line, for tests that play the tester's side byte by byte.
 SerialLine& SimLine();

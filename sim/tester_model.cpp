@@ -39,12 +39,15 @@ std::optional<TesterReply> HandleFirmware(TesterModel& tester, const std::vector
             break;
         case OP_PROBE_REV1:
             if (b.answersProbe) {
-                return Reply({OP_PROBE_REV1}, readyAt);
+                return Reply(b.probeReply, readyAt);
             }
             break;
         case OP_ENTER_BOOTLOADER:
             SwitchModeAt(tester, TesterMode::Bootloader, readyAt + b.bootloaderStartNs);
-            return Reply({OP_ENTER_BOOTLOADER}, readyAt);
+            if (b.answersEnterBootloader) {
+                return Reply({OP_ENTER_BOOTLOADER}, readyAt);
+            }
+            break;
         default:
             break;
     }

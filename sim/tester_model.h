@@ -12,6 +12,8 @@ struct TesterBehaviour {
     // Revision-1 firmware knows only the probe.
     bool answersIdentify = true;
     bool answersProbe = true;
+    std::vector<std::uint8_t> probeReply = {0x0A};
+    bool answersEnterBootloader = true;
     // A tester already in its bootloader answers identify with a reply of another length.
     bool startsInBootloader = false;
     std::vector<std::uint8_t> bootloaderIdentifyReply = {0x01, 0xB0};

@@ -1,0 +1,214 @@
+#include "update/firmware_image.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sim/tester_model.h"
+#include "tests/support/sim_fixture.h"
+#include "update/crc32.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Ascii(const char* text) { return Bytes(text, text + std::strlen(text)); }
+
+TEST(Crc32, MatchesTheStandardCheckValue) {
+    BuildCrc32Table();
+    const Bytes digits = Ascii("123456789");
+    EXPECT_EQ(Crc32(digits.data(), digits.size()), 0xCBF43926u);
+    EXPECT_EQ(Crc32(nullptr, 0), 0u);
+}
+
+TEST(Crc32, TableEqualsTheReflectedPolynomialTable) {
+    BuildCrc32Table();
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        // Eight right shifts of i, XORing the reflected polynomial when a one falls out.
+        std::uint32_t entry = i;
+        for (int step = 0; step < 8; ++step) {
+            entry = (entry & 1u) ? (entry >> 1) ^ 0xEDB88320u : entry >> 1;
+        }
+        ASSERT_EQ(Crc32Table[i], entry) << "entry " << i;
+    }
+    EXPECT_EQ(Crc32Table[0], 0u);
+    EXPECT_EQ(Crc32Table[128], 0xEDB88320u);
+}
+
+TEST(Crc32, AgreesWithABitwiseCrcOverManyLengths) {
+    BuildCrc32Table();
+    const Bytes data = PatternBytes(1031, 7);
+    for (std::size_t length : {1u, 2u, 3u, 63u, 64u, 65u, 1031u}) {
+        EXPECT_EQ(Crc32(data.data(), length), ReferenceCrc32(data.data(), length)) << length;
+    }
+}
+
+struct ImageCase {
+    const char* name;
+    Bytes file;
+    Bytes image;  // expected whole image, CRC trailer included
+};
+
+TEST(CompleteFirmwareImage, PadsToEvenLengthAndAppendsTheCrc) {
+    const ImageCase cases[] = {
+        {"abc: odd, one pad byte", Ascii("abc"), {0x61, 0x62, 0x63, 0xFF, 0xDD, 0x87, 0x5F, 0x8A}},
+        {"empty file: CRC of nothing is zero", {}, {0x00, 0x00, 0x00, 0x00}},
+    };
+    for (const auto& c : cases) {
+        Bytes buffer = c.file;
+        buffer.resize(c.file.size() + 5, 0xEE);
+        const std::uint32_t total =
+            CompleteFirmwareImage(buffer.data(), static_cast<std::uint32_t>(c.file.size()));
+        EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + total), c.image) << c.name;
+    }
+}
+
+TEST(CompleteFirmwareImage, EvenFilesGetNoPadAndOddFilesExactlyOne) {
+    for (std::uint32_t size : {1u, 2u, 191u, 192u, 4095u, 4096u}) {
+        Bytes buffer = PatternBytes(size);
+        buffer.resize(size + 5, 0xEE);
+        const std::uint32_t total = CompleteFirmwareImage(buffer.data(), size);
+        const std::uint32_t padded = size + size % 2;
+        ASSERT_EQ(total, padded + 4) << size;
+        if (size % 2 != 0) {
+            EXPECT_EQ(buffer[size], 0xFF) << size;
+        }
+        const std::uint32_t crc = ReferenceCrc32(buffer.data(), padded);
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(buffer[padded + i], static_cast<std::uint8_t>(crc >> (8 * i))) << size;
+        }
+    }
+}
+
+class LoadFirmwareImageTest : public SimFixture {
+protected:
+    ImageLoadResult Load(HardwareRevision revision) {
+        image_ = FirmwareImage{};
+        return LoadFirmwareImage(revision, image_);
+    }
+
+    FirmwareImage image_;
+};
+
+TEST_F(LoadFirmwareImageTest, PicksTheFileForTheRevisionBesideTheExecutable) {
+    const struct {
+        HardwareRevision revision;
+        const char16_t* path;
+    } cases[] = {
+        {20, u"C:\\Tools\\VIVAD\\VIVAD-h2.0.bin"},  {10, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
+        {0, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},   {19, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
+        {21, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},  {255, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        EXPECT_EQ(Load(c.revision), ImageLoadResult::FileNotFound);
+        ASSERT_EQ(TestFolder().openedPaths.size(), 1u);
+        EXPECT_EQ(TestFolder().openedPaths[0], c.path) << int{c.revision};
+    }
+}
+
+TEST_F(LoadFirmwareImageTest, BuildsTheImageInTheProcessWideBuffer) {
+    PutFirmwareFile(u"VIVAD-h1.0.bin", Ascii("abc"));
+    ASSERT_EQ(Load(10), ImageLoadResult::Loaded);
+    EXPECT_EQ(image_.bytes, FirmwareImageBuffer);
+    EXPECT_EQ(Bytes(image_.bytes, image_.bytes + image_.totalLength),
+              Bytes({0x61, 0x62, 0x63, 0xFF, 0xDD, 0x87, 0x5F, 0x8A}));
+    EXPECT_EQ(TestFolder().openCount, 0) << "the file is closed before anything is sent";
+    FreeFirmwareImage();
+    EXPECT_EQ(FirmwareImageBuffer, nullptr);
+}
+
+TEST_F(LoadFirmwareImageTest, FileProblemsEndWithTheirOwnResultAndLeaveNoBuffer) {
+    const auto file = [](auto adjust) {
+        MemoryFile f;
+        f.bytes = PatternBytes(1000);
+        adjust(f);
+        return f;
+    };
+    const struct {
+        const char* name;
+        MemoryFile file;
+        ImageLoadResult expected;
+    } cases[] = {
+        {"held open elsewhere", file([](MemoryFile& f) { f.openFails = true; }), ImageLoadResult::FileNotFound},
+        {"size unknown", file([](MemoryFile& f) { f.sizeFails = true; }), ImageLoadResult::FileUnreadable},
+        {"4 GiB", file([](MemoryFile& f) { f.reportedSize = 1ull << 32; }), ImageLoadResult::FileUnreadable},
+        {"larger than the length field", file([](MemoryFile& f) { f.reportedSize = 0xFFFFFFFBull; }),
+         ImageLoadResult::FileUnreadable},
+        {"read fails", file([](MemoryFile& f) { f.readFails = true; }), ImageLoadResult::FileUnreadable},
+        {"read comes up short", file([](MemoryFile& f) { f.deliverOnly = 999; }), ImageLoadResult::FileUnreadable},
+        {"read delivers nothing", file([](MemoryFile& f) { f.deliverOnly = 0; }), ImageLoadResult::FileUnreadable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        PutFirmwareFile(u"VIVAD-h2.0.bin", c.file);
+        EXPECT_EQ(Load(20), c.expected);
+        EXPECT_EQ(FirmwareImageBuffer, nullptr);
+        EXPECT_EQ(TestFolder().openCount, 0) << "file left open";
+    }
+}
+
+TEST_F(LoadFirmwareImageTest, MissingFileIsNotFound) {
+    PutFirmwareFile(u"VIVAD-h1.0.bin", PatternBytes(10));
+    EXPECT_EQ(Load(20), ImageLoadResult::FileNotFound);
+    EXPECT_EQ(FirmwareImageBuffer, nullptr);
+}
+
+TEST_F(LoadFirmwareImageTest, PathsThatDoNotFitThePathBufferAreNotTried) {
+    // 300 units with the terminating zero: the folder may take 285 units beside a 14-unit name.
+    const std::u16string name = u"VIVAD-h1.0.bin";
+    const auto executableIn = [](std::size_t folderLength) {
+        std::u16string folder = u"C:\\";
+        folder.append(folderLength - 4, u'd');
+        folder += u'\\';
+        return folder + u"vivad-updater.exe";
+    };
+    TestFolder().executablePath = executableIn(285);
+    PutFirmwareFile(name, PatternBytes(10));
+    EXPECT_EQ(Load(10), ImageLoadResult::Loaded);
+    FreeFirmwareImage();
+
+    SetUp();
+    TestFolder().executablePath = executableIn(286);
+    PutFirmwareFile(name, PatternBytes(10));
+    EXPECT_EQ(Load(10), ImageLoadResult::FileNotFound);
+    EXPECT_TRUE(TestFolder().openedPaths.empty());
+
+    SetUp();
+    TestFolder().executablePath.clear();
+    EXPECT_EQ(Load(10), ImageLoadResult::FileNotFound);
+    EXPECT_TRUE(TestFolder().openedPaths.empty());
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define UNDER_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define UNDER_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+TEST_F(LoadFirmwareImageTest, ABufferThatCannotBeAllocatedIsAReadFailure) {
+#if defined(UNDER_ADDRESS_SANITIZER)
+    GTEST_SKIP() << "the address sanitizer's allocator ignores the address-space limit";
+#else
+    MemoryFile file;
+    file.reportedSize = 3ull << 30;
+    PutFirmwareFile(u"VIVAD-h2.0.bin", file);
+    // In a child process whose address space cannot hold the 3 GiB buffer.
+    const auto loadWithLimitedMemory = [this] {
+        rlimit limit{};
+        limit.rlim_cur = limit.rlim_max = 1ull << 30;
+        setrlimit(RLIMIT_AS, &limit);
+        const bool unreadable = Load(20) == ImageLoadResult::FileUnreadable;
+        std::exit(unreadable && FirmwareImageBuffer == nullptr ? 0 : 1);
+    };
+    EXPECT_EXIT(loadWithLimitedMemory(), ::testing::ExitedWithCode(0), "");
+#endif
+}
+
+}  // namespace

@@ -1,0 +1,240 @@
+#include "update/bootloader_transfer.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tests/support/sim_fixture.h"
+#include "update/tester_commands.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class BootloaderTransferTest : public SimFixture {
+protected:
+    // Request 0 is the start command, 1 the readiness query, 2 + b block b (without resends).
+    static constexpr std::uint32_t START = 0;
+    static constexpr std::uint32_t QUERY = 1;
+    static constexpr std::uint32_t BLOCK0 = 2;
+
+    void SetUp() override {
+        SimFixture::SetUp();
+        scenario_ = SimScenario{};
+        scenario_.tester.startsInBootloader = true;
+    }
+
+    void Fault(std::uint32_t request, FaultKind kind) {
+        LineFault fault;
+        fault.kind = kind;
+        scenario_.faults.emplace(request, fault);
+    }
+
+    void FaultRange(std::uint32_t first, int count, FaultKind kind) {
+        for (int i = 0; i < count; ++i) {
+            Fault(first + static_cast<std::uint32_t>(i), kind);
+        }
+    }
+
+    RunEnding Transfer(std::size_t fileLength) {
+        buffer_ = PatternBytes(fileLength);
+        buffer_.resize(fileLength + 5);
+        image_.bytes = buffer_.data();
+        image_.totalLength =
+            CompleteFirmwareImage(buffer_.data(), static_cast<std::uint32_t>(fileLength));
+        StartAndOpen(scenario_);
+        FrameBuffer frame;
+        return TransferImage(frame, image_);
+    }
+
+    Bytes Image() const { return Bytes(buffer_.begin(), buffer_.begin() + image_.totalLength); }
+
+    bool TesterHoldsTheImage() const {
+        const ProgrammedImage& held = SimTester().image;
+        return held.complete && held.crcGood && held.received == Image();
+    }
+
+    static int Count(std::uint8_t opcode) {
+        int count = 0;
+        for (auto op : SentOpcodes()) {
+            count += op == opcode ? 1 : 0;
+        }
+        return count;
+    }
+
+    // Block numbers of the data requests, in the order sent.
+    static std::vector<int> BlocksSent() {
+        std::vector<int> blocks;
+        for (const auto& p : SentPayloads()) {
+            if (p[0] == CMD_BLOCK && p.size() > 3) {
+                blocks.push_back(p[1] | (p[2] << 8));
+            }
+        }
+        return blocks;
+    }
+
+    SimScenario scenario_;
+    Bytes buffer_;
+    FirmwareImage image_;
+};
+
+TEST_F(BootloaderTransferTest, AnnouncesQueriesAndSendsNumberedBlocks) {
+    ASSERT_EQ(Transfer(380), RunEnding::ProgrammingComplete);
+    const auto payloads = SentPayloads();
+    ASSERT_EQ(payloads.size(), 4u);
+    EXPECT_EQ(payloads[0], Bytes({0xFE, 'Z', 'V', 'K', 'D', 0x80, 0x01, 0x00, 0x00}));
+    EXPECT_EQ(payloads[1], Bytes({0xFF, 0xFF, 0xFF}));
+    Bytes block1 = {0xFF, 0x01, 0x00};
+    block1.insert(block1.end(), buffer_.begin() + 192, buffer_.begin() + 384);
+    EXPECT_EQ(payloads[3], block1);
+    EXPECT_TRUE(TesterHoldsTheImage());
+    EXPECT_EQ(HostTexts(HostEvent::Kind::Line),
+              std::vector<std::u16string>({u"Burning in Progress.\n Do not unplug.\n",
+                                           u"Programming complete.\n"}));
+}
+
+TEST_F(BootloaderTransferTest, CutsTheImageIntoBlocksOf192WithAShortLastBlock) {
+    const struct {
+        std::size_t fileLength;
+        std::vector<std::size_t> blockSizes;
+    } cases[] = {
+        {0, {4}},            // the empty file's image: its CRC alone
+        {188, {192}},        // exactly one full block
+        {190, {192, 2}},     // a full block and a 2-byte one
+        {380, {192, 192}},   // two full blocks, no empty third
+        {1001, {192, 192, 192, 192, 192, 46}},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        ASSERT_EQ(Transfer(c.fileLength), RunEnding::ProgrammingComplete) << c.fileLength;
+        std::vector<std::size_t> sizes;
+        for (const auto& p : SentPayloads()) {
+            if (p[0] == CMD_BLOCK && p.size() > 3) {
+                sizes.push_back(p.size() - 3);
+            }
+        }
+        EXPECT_EQ(sizes, c.blockSizes) << c.fileLength;
+        EXPECT_TRUE(TesterHoldsTheImage()) << c.fileLength;
+    }
+}
+
+TEST_F(BootloaderTransferTest, EmptyFileGoesOutAsOneSevenByteBlock) {
+    ASSERT_EQ(Transfer(0), RunEnding::ProgrammingComplete);
+    EXPECT_EQ(SentPayloads().back(), Bytes({0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
+}
+
+struct RetryCase {
+    const char* name;
+    std::vector<std::pair<std::uint32_t, FaultKind>> faults;
+    RunEnding expected;
+    int startSends;
+    int querySends;
+};
+
+TEST_F(BootloaderTransferTest, StartAndReadinessAreRetriedUpToTheirLimits) {
+    const RetryCase cases[] = {
+        {"start answered at the third send",
+         {{0, FaultKind::DropReply}, {1, FaultKind::DropReply}}, RunEnding::ProgrammingComplete, 3, 1},
+        {"start never answered",
+         {{0, FaultKind::DropReply}, {1, FaultKind::DropReply}, {2, FaultKind::DropReply}},
+         RunEnding::ProgrammingFailed, 3, 0},
+        {"start answered with another opcode", {{0, FaultKind::WrongOpcode}}, RunEnding::ProgrammingComplete, 2, 1},
+        {"start answered without payload", {{0, FaultKind::EmptyReply}}, RunEnding::ProgrammingComplete, 2, 1},
+        {"readiness answered at the third query",
+         {{1, FaultKind::DropReply}, {2, FaultKind::DropReply}}, RunEnding::ProgrammingComplete, 1, 3},
+        {"readiness never answered",
+         {{1, FaultKind::DropReply}, {2, FaultKind::DropReply}, {3, FaultKind::DropReply}},
+         RunEnding::ProgrammingFailed, 1, 3},
+        {"readiness reply too short counts as none",
+         {{1, FaultKind::EmptyReply}, {2, FaultKind::CutReply}}, RunEnding::ProgrammingComplete, 1, 3},
+        {"readiness status 256 is not ready, and not asked again",
+         {{1, FaultKind::NotReadyStatus}}, RunEnding::TesterNotReady, 1, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        for (const auto& [request, kind] : c.faults) {
+            Fault(request, kind);
+        }
+        EXPECT_EQ(Transfer(500), c.expected);
+        EXPECT_EQ(Count(CMD_START_PROGRAMMING), c.startSends);
+        const int queries = static_cast<int>(SentPayloads().size()) - Count(CMD_START_PROGRAMMING) -
+                            static_cast<int>(BlocksSent().size());
+        EXPECT_EQ(queries, c.querySends);
+        EXPECT_EQ(c.expected == RunEnding::ProgrammingComplete, TesterHoldsTheImage());
+        if (c.expected != RunEnding::ProgrammingComplete) {
+            EXPECT_TRUE(BlocksSent().empty()) << "no block after a failed start or query";
+            EXPECT_EQ(HostTexts(HostEvent::Kind::Line).size(), 1u) << "only the burning line";
+        }
+    }
+}
+
+TEST_F(BootloaderTransferTest, ABlockHasFourSendsAndTheNextBlockFourAgain) {
+    // Block 1 is acknowledged only at its fourth send; block 2 likewise.
+    FaultRange(BLOCK0 + 1, 3, FaultKind::DropReply);
+    FaultRange(BLOCK0 + 1 + 4, 3, FaultKind::DropReply);
+    EXPECT_EQ(Transfer(1000), RunEnding::ProgrammingComplete);
+    EXPECT_EQ(BlocksSent(), std::vector<int>({0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 4, 5}));
+    EXPECT_TRUE(TesterHoldsTheImage());
+}
+
+TEST_F(BootloaderTransferTest, AFourthFailedSendEndsTheTransferWithNoFifth) {
+    FaultRange(BLOCK0 + 1, 4, FaultKind::DropReply);
+    EXPECT_EQ(Transfer(1000), RunEnding::ProgrammingFailed);
+    EXPECT_EQ(BlocksSent(), std::vector<int>({0, 1, 1, 1, 1}));
+    EXPECT_EQ(HostTexts(HostEvent::Kind::Line).size(), 1u);
+}
+
+TEST_F(BootloaderTransferTest, AnAcknowledgementWithAnotherNumberIsASendThatFailed) {
+    Fault(BLOCK0 + 1, FaultKind::PreviousBlockNumber);
+    Fault(BLOCK0 + 2, FaultKind::EmptyReply);
+    Fault(BLOCK0 + 3, FaultKind::CutReply);
+    EXPECT_EQ(Transfer(1000), RunEnding::ProgrammingComplete);
+    EXPECT_EQ(BlocksSent(), std::vector<int>({0, 1, 1, 1, 1, 2, 3, 4, 5}));
+    // Every resend carries the same number and data.
+    const auto payloads = SentPayloads();
+    for (std::size_t i = BLOCK0 + 2; i <= BLOCK0 + 4; ++i) {
+        EXPECT_EQ(payloads[i], payloads[BLOCK0 + 1]);
+    }
+    EXPECT_TRUE(TesterHoldsTheImage());
+}
+
+TEST_F(BootloaderTransferTest, ALateAcknowledgementAcknowledgesTheResend) {
+    // Block 1's acknowledgement comes after its wait and is taken as the resend's. From then on
+    // every reply read is the one to the send before, so each block goes out twice.
+    LineFault late;
+    late.kind = FaultKind::LateReply;
+    late.lateByNs = 1100 * NS_PER_MS;
+    scenario_.faults.emplace(BLOCK0 + 1, late);
+    EXPECT_EQ(Transfer(1000), RunEnding::ProgrammingComplete);
+    EXPECT_EQ(BlocksSent(), std::vector<int>({0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5}));
+    EXPECT_TRUE(TesterHoldsTheImage());
+}
+
+TEST_F(BootloaderTransferTest, BlockNumbersAreSixteenBitLittleEndian) {
+    scenario_.keepCallLog = true;
+    ASSERT_EQ(Transfer(300 * 192), RunEnding::ProgrammingComplete);
+    const auto payloads = SentPayloads();
+    const Bytes& block258 = payloads[BLOCK0 + 258];
+    EXPECT_EQ(block258[1], 0x02);
+    EXPECT_EQ(block258[2], 0x01);
+}
+
+TEST_F(BootloaderTransferTest, AnImageTooLongToNumberSendsNothing) {
+    StartAndOpen(scenario_);
+    Bytes small(16);
+    FirmwareImage tooLong{small.data(), MAX_IMAGE_LENGTH + 2};
+    FrameBuffer frame;
+    EXPECT_EQ(TransferImage(frame, tooLong), RunEnding::ProgrammingFailed);
+    EXPECT_TRUE(SimWrittenFrames().empty());
+    EXPECT_TRUE(HostTexts(HostEvent::Kind::Line).empty());
+}
+
+TEST_F(BootloaderTransferTest, TheLongestNumberableImageIsSentWhole) {
+    scenario_.keepCallLog = false;
+    ASSERT_EQ(Transfer(MAX_IMAGE_LENGTH - 4), RunEnding::ProgrammingComplete);
+    EXPECT_EQ(SimTester().image.received.size(), MAX_IMAGE_LENGTH);
+    EXPECT_TRUE(TesterHoldsTheImage());
+}
+
+}  // namespace

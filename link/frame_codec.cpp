@@ -17,8 +17,8 @@ constexpr std::uint32_t EMPTY_READ_PAUSE_MS = 10;
 // truncated, as a double. Split so that long waits cannot overflow the multiplication.
 double ElapsedMilliseconds(std::int64_t start, std::int64_t ticksPerSecond) {
     const std::int64_t ticks = ClockTicks() - start;
-    const std::int64_t micros = (ticks / ticksPerSecond) * 1000000 +
-                                (ticks % ticksPerSecond) * 1000000 / ticksPerSecond;
+    const std::int64_t micros =
+        (ticks / ticksPerSecond) * 1000000 + (ticks % ticksPerSecond) * 1000000 / ticksPerSecond;
     return static_cast<double>(micros) / 1000.0;
 }
 

@@ -50,7 +50,8 @@ void SendToHost(SerialLine& line, const std::vector<std::uint8_t>& frame, std::i
 }
 
 std::vector<std::uint8_t> WithReplyFaults(SerialLine& line, std::uint32_t request,
-                                          std::vector<std::uint8_t> payload, std::int64_t& readyAt) {
+                                          std::vector<std::uint8_t> payload,
+                                          std::int64_t& readyAt) {
     if (HasFault(line, request, FaultKind::PreviousBlockNumber) && payload.size() == 3 &&
         payload[0] == 0xFF) {
         const auto number = static_cast<std::uint16_t>((payload[1] | (payload[2] << 8)) - 1);
@@ -164,13 +165,16 @@ std::vector<std::uint8_t> FrameOf(const std::vector<std::uint8_t>& payload) {
     return frame;
 }
 
-void QueueForHost(SerialLine& line, const std::vector<std::uint8_t>& bytes, std::int64_t visibleAt) {
+void QueueForHost(SerialLine& line, const std::vector<std::uint8_t>& bytes,
+                  std::int64_t visibleAt) {
     for (const std::uint8_t value : bytes) {
         line.toHost.push_back({visibleAt, value});
     }
 }
 
-void StartGarbage(SerialLine& line, std::int64_t from) { line.garbageFrom = from; }
+void StartGarbage(SerialLine& line, std::int64_t from) {
+    line.garbageFrom = from;
+}
 
 void PurgeLine(SerialLine& line) {
     line.toHost.clear();
@@ -179,8 +183,8 @@ void PurgeLine(SerialLine& line) {
     line.testerInput.clear();
 }
 
-void WriteLine(SerialLine& line, TesterModel* tester, const std::uint8_t* bytes, std::uint32_t count,
-               std::int64_t now) {
+void WriteLine(SerialLine& line, TesterModel* tester, const std::uint8_t* bytes,
+               std::uint32_t count, std::int64_t now) {
     const std::uint32_t request = line.requestCount++;
     if (HasFault(line, request, FaultKind::Unplug)) {
         line.unplugged = true;
@@ -211,7 +215,8 @@ std::uint32_t ReadLine(SerialLine& line, std::uint8_t* destination, std::uint32_
     const std::int64_t deadline =
         now + static_cast<std::int64_t>(timeoutMs) * NS_PER_MS + line.timing.readOverrunNs;
     const std::optional<std::int64_t> complete = VisibleTimeOf(line, count);
-    const std::int64_t returnAt = complete && *complete <= deadline ? std::max(now, *complete) : deadline;
+    const std::int64_t returnAt =
+        complete && *complete <= deadline ? std::max(now, *complete) : deadline;
     SimWaitUntil(returnAt);
     const std::uint32_t available = VisibleBy(line, returnAt, count);
     for (std::uint32_t i = 0; i < available; ++i) {

@@ -74,8 +74,8 @@ struct SerialLine {
 void PurgeLine(SerialLine& line);
 
 // The PC writes `count` bytes at `now`; a tester, if connected, hears them as they arrive.
-void WriteLine(SerialLine& line, TesterModel* tester, const std::uint8_t* bytes, std::uint32_t count,
-               std::int64_t now);
+void WriteLine(SerialLine& line, TesterModel* tester, const std::uint8_t* bytes,
+               std::uint32_t count, std::int64_t now);
 
 // Reads up to `count` bytes, waiting on the simulator's clock until they are all there or the
 // timeout has run out. Returns the count read; false in `connected` when the tester is gone.

@@ -94,8 +94,12 @@ FT_STATUS FT_CALL FT_SetBaudRate(FT_HANDLE ftHandle, std::uint32_t BaudRate) {
 FT_STATUS FT_CALL FT_SetDataCharacteristics(FT_HANDLE ftHandle, std::uint8_t WordLength,
                                             std::uint8_t StopBits, std::uint8_t Parity) {
     std::lock_guard<std::mutex> lock(worldMutex);
-    SimCall call{"FT_SetDataCharacteristics", ftHandle,
-                 static_cast<std::uint64_t>(WordLength << 16 | StopBits << 8 | Parity), {}, FT_OK, 0};
+    SimCall call{"FT_SetDataCharacteristics",
+                 ftHandle,
+                 static_cast<std::uint64_t>(WordLength << 16 | StopBits << 8 | Parity),
+                 {},
+                 FT_OK,
+                 0};
     SimHandle* h = OpenHandle(ftHandle);
     if (h == nullptr) {
         return Logged(call, FT_INVALID_HANDLE);

@@ -39,8 +39,8 @@ bool DeviceIsOpen(std::size_t device) {
 // Only a link set up as the tester's (115200 baud, 8N1) carries intelligible bytes.
 TesterModel* TesterBehind(const SimHandle& h) {
     // A device unplugged since it was opened carries nothing.
-    const bool tester = h.device < world.scenario.devices.size() &&
-                        world.scenario.devices[h.device].isTester;
+    const bool tester =
+        h.device < world.scenario.devices.size() && world.scenario.devices[h.device].isTester;
     const bool configured = h.baudRate == world.line.timing.baudRate && h.wordLength == 8 &&
                             h.stopBits == 0 && h.parity == 0;
     return tester && configured ? &world.tester : nullptr;
@@ -67,9 +67,15 @@ void ReplaceSimDevices(const std::vector<SimDevice>& devices) {
     world.scenario.devices = devices;
 }
 
-const TesterModel& SimTester() { return world.tester; }
-SerialLine& SimLine() { return world.line; }
-const std::vector<SimCall>& SimCallLog() { return world.log; }
+const TesterModel& SimTester() {
+    return world.tester;
+}
+SerialLine& SimLine() {
+    return world.line;
+}
+const std::vector<SimCall>& SimCallLog() {
+    return world.log;
+}
 
 std::vector<std::vector<std::uint8_t>> SimWrittenFrames() {
     std::vector<std::vector<std::uint8_t>> frames;
@@ -101,4 +107,3 @@ std::string DescribeVerdict(const TesterModel& tester) {
     }
     return text + (image.crcGood ? ", CRC-32 good: image programmed" : ", CRC-32 BAD");
 }
-

@@ -19,7 +19,8 @@ TesterReply Reply(std::vector<std::uint8_t> payload, std::int64_t readyAt) {
 }
 
 std::vector<std::uint8_t> NumberReply(std::uint16_t number) {
-    return {OP_BLOCK, static_cast<std::uint8_t>(number & 0xFF), static_cast<std::uint8_t>(number >> 8)};
+    return {OP_BLOCK, static_cast<std::uint8_t>(number & 0xFF),
+            static_cast<std::uint8_t>(number >> 8)};
 }
 
 void SwitchModeAt(TesterModel& tester, TesterMode mode, std::int64_t at) {
@@ -28,7 +29,8 @@ void SwitchModeAt(TesterModel& tester, TesterMode mode, std::int64_t at) {
     tester.deafUntil = at;
 }
 
-std::optional<TesterReply> HandleFirmware(TesterModel& tester, const std::vector<std::uint8_t>& payload,
+std::optional<TesterReply> HandleFirmware(TesterModel& tester,
+                                          const std::vector<std::uint8_t>& payload,
                                           std::int64_t readyAt) {
     const TesterBehaviour& b = tester.behaviour;
     switch (payload[0]) {
@@ -76,14 +78,16 @@ std::optional<TesterReply> Announce(TesterModel& tester, const std::vector<std::
     return Reply({OP_START_PROGRAMMING, 0x00}, readyAt + tester.behaviour.eraseNs);
 }
 
-std::optional<TesterReply> ReceiveBlock(TesterModel& tester, const std::vector<std::uint8_t>& payload,
+std::optional<TesterReply> ReceiveBlock(TesterModel& tester,
+                                        const std::vector<std::uint8_t>& payload,
                                         std::int64_t readyAt) {
     ProgrammedImage& image = tester.image;
     const auto number = static_cast<std::uint16_t>(payload[1] | (payload[2] << 8));
     const std::size_t dataLength = payload.size() - 3;
     if (number == READY_QUERY && dataLength == 0) {
-        return Reply(NumberReply(image.announced ? tester.behaviour.readyStatus : NOT_ANNOUNCED_STATUS),
-                     readyAt);
+        return Reply(
+            NumberReply(image.announced ? tester.behaviour.readyStatus : NOT_ANNOUNCED_STATUS),
+            readyAt);
     }
     if (!image.announced) {
         return std::nullopt;
@@ -121,7 +125,8 @@ std::optional<TesterReply> ReceiveBlock(TesterModel& tester, const std::vector<s
     return Reply(NumberReply(number), readyAt);
 }
 
-std::optional<TesterReply> HandleBootloader(TesterModel& tester, const std::vector<std::uint8_t>& payload,
+std::optional<TesterReply> HandleBootloader(TesterModel& tester,
+                                            const std::vector<std::uint8_t>& payload,
                                             std::int64_t readyAt) {
     switch (payload[0]) {
         case OP_IDENTIFY:
@@ -149,7 +154,8 @@ void ResetTester(TesterModel& tester, const TesterBehaviour& behaviour) {
     tester.mode = behaviour.startsInBootloader ? TesterMode::Bootloader : TesterMode::Firmware;
 }
 
-std::optional<TesterReply> HandleRequest(TesterModel& tester, const std::vector<std::uint8_t>& payload,
+std::optional<TesterReply> HandleRequest(TesterModel& tester,
+                                         const std::vector<std::uint8_t>& payload,
                                          std::int64_t arrivalNs) {
     if (tester.nextMode && arrivalNs >= tester.nextModeAt) {
         tester.mode = *tester.nextMode;

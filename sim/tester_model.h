@@ -20,9 +20,9 @@ struct TesterBehaviour {
     // What the readiness query reports once programming has been announced; 0 is ready.
     std::uint16_t readyStatus = 0;
 
-    std::int64_t answerNs = 1'000'000;          // from a request's last byte to its reply
+    std::int64_t answerNs = 1'000'000;             // from a request's last byte to its reply
     std::int64_t bootloaderStartNs = 500'000'000;  // deaf while switching into the bootloader
-    std::int64_t eraseNs = 200'000'000;         // before the start command is answered
+    std::int64_t eraseNs = 200'000'000;            // before the start command is answered
     std::int64_t restartAfterProgrammingNs = 5'000'000'000;
 };
 
@@ -59,7 +59,8 @@ void ResetTester(TesterModel& tester, const TesterBehaviour& behaviour);
 
 // The tester's answer to one well-formed request frame whose last byte arrived at `arrivalNs`;
 // none when it stays silent.
-std::optional<TesterReply> HandleRequest(TesterModel& tester, const std::vector<std::uint8_t>& payload,
+std::optional<TesterReply> HandleRequest(TesterModel& tester,
+                                         const std::vector<std::uint8_t>& payload,
                                          std::int64_t arrivalNs);
 
 // Bitwise CRC-32 (ISO-HDLC), kept apart from the updater's table-driven one so that each checks

@@ -6,9 +6,13 @@ namespace {
 std::int64_t virtualNow = 0;
 }
 
-void ResetVirtualClock() { virtualNow = 0; }
+void ResetVirtualClock() {
+    virtualNow = 0;
+}
 
-std::int64_t SimNow() { return virtualNow; }
+std::int64_t SimNow() {
+    return virtualNow;
+}
 
 void SimWaitUntil(std::int64_t time) {
     if (time > virtualNow) {

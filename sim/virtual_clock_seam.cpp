@@ -3,9 +3,13 @@
 #include "link/clock.h"
 #include "sim/sim_clock.h"
 
-std::int64_t ClockTicks() { return SimNow(); }
+std::int64_t ClockTicks() {
+    return SimNow();
+}
 
-std::int64_t ClockTicksPerSecond() { return NS_PER_S; }
+std::int64_t ClockTicksPerSecond() {
+    return NS_PER_S;
+}
 
 void SleepMilliseconds(std::uint32_t milliseconds) {
     SimWaitUntil(SimNow() + static_cast<std::int64_t>(milliseconds) * NS_PER_MS);

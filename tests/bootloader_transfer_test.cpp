@@ -12,7 +12,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 class BootloaderTransferTest : public SimFixture {
-protected:
+  protected:
     // Request 0 is the start command, 1 the readiness query, 2 + b block b (without resends).
     static constexpr std::uint32_t START = 0;
     static constexpr std::uint32_t QUERY = 1;
@@ -89,8 +89,8 @@ TEST_F(BootloaderTransferTest, AnnouncesQueriesAndSendsNumberedBlocks) {
     EXPECT_EQ(payloads[3], block1);
     EXPECT_TRUE(TesterHoldsTheImage());
     EXPECT_EQ(HostTexts(HostEvent::Kind::Line),
-              std::vector<std::u16string>({u"Burning in Progress.\n Do not unplug.\n",
-                                           u"Programming complete.\n"}));
+              std::vector<std::u16string>(
+                  {u"Burning in Progress.\n Do not unplug.\n", u"Programming complete.\n"}));
 }
 
 TEST_F(BootloaderTransferTest, CutsTheImageIntoBlocksOf192WithAShortLastBlock) {
@@ -98,10 +98,10 @@ TEST_F(BootloaderTransferTest, CutsTheImageIntoBlocksOf192WithAShortLastBlock) {
         std::size_t fileLength;
         std::vector<std::size_t> blockSizes;
     } cases[] = {
-        {0, {4}},            // the empty file's image: its CRC alone
-        {188, {192}},        // exactly one full block
-        {190, {192, 2}},     // a full block and a 2-byte one
-        {380, {192, 192}},   // two full blocks, no empty third
+        {0, {4}},           // the empty file's image: its CRC alone
+        {188, {192}},       // exactly one full block
+        {190, {192, 2}},    // a full block and a 2-byte one
+        {380, {192, 192}},  // two full blocks, no empty third
         {1001, {192, 192, 192, 192, 192, 46}},
     };
     for (const auto& c : cases) {
@@ -134,21 +134,45 @@ struct RetryCase {
 TEST_F(BootloaderTransferTest, StartAndReadinessAreRetriedUpToTheirLimits) {
     const RetryCase cases[] = {
         {"start answered at the third send",
-         {{0, FaultKind::DropReply}, {1, FaultKind::DropReply}}, RunEnding::ProgrammingComplete, 3, 1},
+         {{0, FaultKind::DropReply}, {1, FaultKind::DropReply}},
+         RunEnding::ProgrammingComplete,
+         3,
+         1},
         {"start never answered",
          {{0, FaultKind::DropReply}, {1, FaultKind::DropReply}, {2, FaultKind::DropReply}},
-         RunEnding::ProgrammingFailed, 3, 0},
-        {"start answered with another opcode", {{0, FaultKind::WrongOpcode}}, RunEnding::ProgrammingComplete, 2, 1},
-        {"start answered without payload", {{0, FaultKind::EmptyReply}}, RunEnding::ProgrammingComplete, 2, 1},
+         RunEnding::ProgrammingFailed,
+         3,
+         0},
+        {"start answered with another opcode",
+         {{0, FaultKind::WrongOpcode}},
+         RunEnding::ProgrammingComplete,
+         2,
+         1},
+        {"start answered without payload",
+         {{0, FaultKind::EmptyReply}},
+         RunEnding::ProgrammingComplete,
+         2,
+         1},
         {"readiness answered at the third query",
-         {{1, FaultKind::DropReply}, {2, FaultKind::DropReply}}, RunEnding::ProgrammingComplete, 1, 3},
+         {{1, FaultKind::DropReply}, {2, FaultKind::DropReply}},
+         RunEnding::ProgrammingComplete,
+         1,
+         3},
         {"readiness never answered",
          {{1, FaultKind::DropReply}, {2, FaultKind::DropReply}, {3, FaultKind::DropReply}},
-         RunEnding::ProgrammingFailed, 1, 3},
+         RunEnding::ProgrammingFailed,
+         1,
+         3},
         {"readiness reply too short counts as none",
-         {{1, FaultKind::EmptyReply}, {2, FaultKind::CutReply}}, RunEnding::ProgrammingComplete, 1, 3},
+         {{1, FaultKind::EmptyReply}, {2, FaultKind::CutReply}},
+         RunEnding::ProgrammingComplete,
+         1,
+         3},
         {"readiness status 256 is not ready, and not asked again",
-         {{1, FaultKind::NotReadyStatus}}, RunEnding::TesterNotReady, 1, 1},
+         {{1, FaultKind::NotReadyStatus}},
+         RunEnding::TesterNotReady,
+         1,
+         1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

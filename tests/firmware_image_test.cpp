@@ -15,7 +15,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes Ascii(const char* text) { return Bytes(text, text + std::strlen(text)); }
+Bytes Ascii(const char* text) {
+    return Bytes(text, text + std::strlen(text));
+}
 
 TEST(Crc32, MatchesTheStandardCheckValue) {
     BuildCrc32Table();
@@ -84,7 +86,7 @@ TEST(CompleteFirmwareImage, EvenFilesGetNoPadAndOddFilesExactlyOne) {
 }
 
 class LoadFirmwareImageTest : public SimFixture {
-protected:
+  protected:
     ImageLoadResult Load(HardwareRevision revision) {
         image_ = FirmwareImage{};
         return LoadFirmwareImage(revision, image_);
@@ -98,9 +100,9 @@ TEST_F(LoadFirmwareImageTest, PicksTheFileForTheRevisionBesideTheExecutable) {
         HardwareRevision revision;
         const char16_t* path;
     } cases[] = {
-        {20, u"C:\\Tools\\VIVAD\\VIVAD-h2.0.bin"},  {10, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
-        {0, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},   {19, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
-        {21, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},  {255, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
+        {20, u"C:\\Tools\\VIVAD\\VIVAD-h2.0.bin"}, {10, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
+        {0, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},  {19, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
+        {21, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"}, {255, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
     };
     for (const auto& c : cases) {
         SetUp();
@@ -133,14 +135,21 @@ TEST_F(LoadFirmwareImageTest, FileProblemsEndWithTheirOwnResultAndLeaveNoBuffer)
         MemoryFile file;
         ImageLoadResult expected;
     } cases[] = {
-        {"held open elsewhere", file([](MemoryFile& f) { f.openFails = true; }), ImageLoadResult::FileNotFound},
-        {"size unknown", file([](MemoryFile& f) { f.sizeFails = true; }), ImageLoadResult::FileUnreadable},
-        {"4 GiB", file([](MemoryFile& f) { f.reportedSize = 1ull << 32; }), ImageLoadResult::FileUnreadable},
-        {"larger than the length field", file([](MemoryFile& f) { f.reportedSize = 0xFFFFFFFBull; }),
+        {"held open elsewhere", file([](MemoryFile& f) { f.openFails = true; }),
+         ImageLoadResult::FileNotFound},
+        {"size unknown", file([](MemoryFile& f) { f.sizeFails = true; }),
          ImageLoadResult::FileUnreadable},
-        {"read fails", file([](MemoryFile& f) { f.readFails = true; }), ImageLoadResult::FileUnreadable},
-        {"read comes up short", file([](MemoryFile& f) { f.deliverOnly = 999; }), ImageLoadResult::FileUnreadable},
-        {"read delivers nothing", file([](MemoryFile& f) { f.deliverOnly = 0; }), ImageLoadResult::FileUnreadable},
+        {"4 GiB", file([](MemoryFile& f) { f.reportedSize = 1ull << 32; }),
+         ImageLoadResult::FileUnreadable},
+        {"larger than the length field",
+         file([](MemoryFile& f) { f.reportedSize = 0xFFFFFFFBull; }),
+         ImageLoadResult::FileUnreadable},
+        {"read fails", file([](MemoryFile& f) { f.readFails = true; }),
+         ImageLoadResult::FileUnreadable},
+        {"read comes up short", file([](MemoryFile& f) { f.deliverOnly = 999; }),
+         ImageLoadResult::FileUnreadable},
+        {"read delivers nothing", file([](MemoryFile& f) { f.deliverOnly = 0; }),
+         ImageLoadResult::FileUnreadable},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

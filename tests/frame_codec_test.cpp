@@ -29,7 +29,9 @@ TEST(FrameEncoding, WorkedExamples) {
         {"enter bootloader", {0xFD}, {0x02, 0x01, 0xFD, 0xFD, 0x03}},
         {"readiness query", {0xFF, 0xFF, 0xFF}, {0x02, 0x03, 0xFF, 0xFF, 0xFF, 0xFD, 0x03}},
         {"empty payload", {}, {0x02, 0x00, 0x01, 0x03}},
-        {"STX and ETX inside the payload are not escaped", {0x02, 0x03}, {0x02, 0x02, 0x02, 0x03, 0x02, 0x03}},
+        {"STX and ETX inside the payload are not escaped",
+         {0x02, 0x03},
+         {0x02, 0x02, 0x02, 0x03, 0x02, 0x03}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Encode(c.payload), c.frame) << c.name;
@@ -61,7 +63,7 @@ TEST(FrameEncoding, PayloadTooLongForTheTransmitBufferIsRefused) {
 }
 
 class FrameExchangeTest : public SimFixture {
-protected:
+  protected:
     void SetUp() override {
         SimFixture::SetUp();
         SimScenario scenario;
@@ -109,7 +111,7 @@ struct ReceiveCase {
     std::vector<std::pair<double, Bytes>> arrivals;  // (ms, bytes)
     std::uint32_t timeoutMs;
     bool expected;
-    Bytes frame;       // expected frame when true
+    Bytes frame;  // expected frame when true
     double returnsAtMs;
 };
 
@@ -117,21 +119,49 @@ TEST_F(FrameExchangeTest, HuntsForTheReply) {
     const Bytes reply = {0x02, 0x03, 0xFF, 0x01, 0x00, 0xFE, 0x03};
     const ReceiveCase cases[] = {
         {"whole frame", {{5, reply}}, 1000, true, reply, 5},
-        {"stray bytes ahead are dropped without pause", {{5, {0x55, 0x00, 0xFF}}, {5, reply}}, 1000, true, reply, 5},
+        {"stray bytes ahead are dropped without pause",
+         {{5, {0x55, 0x00, 0xFF}}, {5, reply}},
+         1000,
+         true,
+         reply,
+         5},
         {"a false STX swallows the real frame's start",
          {{5, {0x02, 0x05}}, {5, reply}},
-         1000, true, {0x02, 0x05, 0x02, 0x03, 0xFF, 0x01, 0x00, 0xFE, 0x03}, 5},
+         1000,
+         true,
+         {0x02, 0x05, 0x02, 0x03, 0xFF, 0x01, 0x00, 0xFE, 0x03},
+         5},
         {"wrong checksum and last byte still count",
-         {{5, {0x02, 0x01, 0x0A, 0x77, 0x99}}}, 1000, true, {0x02, 0x01, 0x0A, 0x77, 0x99}, 5},
+         {{5, {0x02, 0x01, 0x0A, 0x77, 0x99}}},
+         1000,
+         true,
+         {0x02, 0x01, 0x0A, 0x77, 0x99},
+         5},
         {"a body cut short swallows what follows until the read gives up",
-         {{5, {0x02, 0x09, 0x01}}, {300, reply}}, 1000, false, {}, 1006},
+         {{5, {0x02, 0x09, 0x01}}, {300, reply}},
+         1000,
+         false,
+         {},
+         1006},
         {"a length byte cut short past the deadline ends the call",
-         {{5, {0x55, 0x02}}}, 100, false, {}, 106},
+         {{5, {0x55, 0x02}}},
+         100,
+         false,
+         {},
+         106},
         {"a body cut short ends the call just after its timeout",
-         {{5, {0x02, 0x09, 0x01}}}, 100, false, {}, 106},
+         {{5, {0x02, 0x09, 0x01}}},
+         100,
+         false,
+         {},
+         106},
         {"silent line", {}, 100, false, {}, 101},
         {"a byte hunted after the deadline ends the call though a frame follows",
-         {{90, {0x41}}, {100.5, {0x42}}, {100.6, reply}}, 100, false, {}, 100.5},
+         {{90, {0x41}}, {100.5, {0x42}}, {100.6, reply}},
+         100,
+         false,
+         {},
+         100.5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -191,7 +221,7 @@ TEST_F(FrameExchangeTest, GarbageStreamCannotHoldTheCallPastItsDeadline) {
 }
 
 class ExactTimeoutTest : public FrameExchangeTest {
-protected:
+  protected:
     void SetUp() override {
         overrunNs = 0;
         FrameExchangeTest::SetUp();

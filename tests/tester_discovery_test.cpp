@@ -10,7 +10,7 @@
 namespace {
 
 class TesterDiscoveryTest : public SimFixture {
-protected:
+  protected:
     static std::vector<const SimCall*> Calls(const std::string& function) {
         std::vector<const SimCall*> calls;
         for (const SimCall& call : SimCallLog()) {
@@ -45,18 +45,38 @@ struct DiscoveryCase {
 TEST_F(TesterDiscoveryTest, FindsTheOneTesterByItsSerialPrefix) {
     const DiscoveryCase cases[] = {
         {"nothing attached", {}, TesterSearchResult::NoTester, ""},
-        {"other FTDI devices only", {Device("FT4ABC12"), Device("A50285BI")}, TesterSearchResult::NoTester, ""},
+        {"other FTDI devices only",
+         {Device("FT4ABC12"), Device("A50285BI")},
+         TesterSearchResult::NoTester,
+         ""},
         {"prefix in lower case", {Device("zvkd0001")}, TesterSearchResult::NoTester, ""},
         {"serial shorter than the prefix", {Device("ZVK")}, TesterSearchResult::NoTester, ""},
         {"empty serial", {Device("")}, TesterSearchResult::NoTester, ""},
         {"tester alone", {Device("ZVKD0001")}, TesterSearchResult::TesterOpened, "ZVKD0001"},
-        {"tester first", {Device("ZVKD7"), Device("FT1"), Device("FT2")}, TesterSearchResult::TesterOpened, "ZVKD7"},
-        {"tester in the middle", {Device("FT1"), Device("ZVKD7"), Device("FT2")}, TesterSearchResult::TesterOpened, "ZVKD7"},
-        {"tester last", {Device("FT1"), Device("FT2"), Device("ZVKD7")}, TesterSearchResult::TesterOpened, "ZVKD7"},
-        {"two testers", {Device("ZVKD0001"), Device("FT1"), Device("ZVKD0002")}, TesterSearchResult::SeveralTesters, ""},
-        {"the tester fails to open", {Device("FT1"), Device("ZVKD0001", true)}, TesterSearchResult::OpenFailed, "ZVKD0001"},
+        {"tester first",
+         {Device("ZVKD7"), Device("FT1"), Device("FT2")},
+         TesterSearchResult::TesterOpened,
+         "ZVKD7"},
+        {"tester in the middle",
+         {Device("FT1"), Device("ZVKD7"), Device("FT2")},
+         TesterSearchResult::TesterOpened,
+         "ZVKD7"},
+        {"tester last",
+         {Device("FT1"), Device("FT2"), Device("ZVKD7")},
+         TesterSearchResult::TesterOpened,
+         "ZVKD7"},
+        {"two testers",
+         {Device("ZVKD0001"), Device("FT1"), Device("ZVKD0002")},
+         TesterSearchResult::SeveralTesters,
+         ""},
+        {"the tester fails to open",
+         {Device("FT1"), Device("ZVKD0001", true)},
+         TesterSearchResult::OpenFailed,
+         "ZVKD0001"},
         {"a failed serial query is no second tester",
-         {Device("ZVKD0001"), Device("FT1", false, true)}, TesterSearchResult::TesterOpened, "ZVKD0001"},
+         {Device("ZVKD0001"), Device("FT1", false, true)},
+         TesterSearchResult::TesterOpened,
+         "ZVKD0001"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -15,7 +15,8 @@ constexpr std::uint8_t PAD_BYTE = 0xFF;
 // Room beyond the file for one pad byte and the CRC trailer.
 constexpr std::uint32_t IMAGE_EXTRA_BYTES = 5;
 // The largest file whose image length still fits the 32-bit length field.
-constexpr std::uint64_t MAX_FILE_SIZE = std::numeric_limits<std::uint32_t>::max() - IMAGE_EXTRA_BYTES;
+constexpr std::uint64_t MAX_FILE_SIZE =
+    std::numeric_limits<std::uint32_t>::max() - IMAGE_EXTRA_BYTES;
 
 // Reads the whole open file into a fresh FirmwareImageBuffer; its size in `fileLength`.
 bool ReadWholeFile(FirmwareFile file, std::uint32_t& fileLength) {

@@ -5,11 +5,11 @@
 
 enum class RunEnding {
     ProgrammingComplete,
-    NoTester,          // no device carries the tester prefix
-    NoReply,           // the tester answers neither identification command
+    NoTester,  // no device carries the tester prefix
+    NoReply,   // the tester answers neither identification command
     SeveralTesters,
     OpenFailed,
-    Cancelled,         // Cancel, or no answer at all, in the revision prompt
+    Cancelled,  // Cancel, or no answer at all, in the revision prompt
     FirmwareNotFound,
     FirmwareUnreadable,
     ProgrammingFailed,

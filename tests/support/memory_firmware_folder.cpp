@@ -11,13 +11,18 @@ struct OpenMemoryFile {
 };
 }  // namespace
 
-MemoryFolder& TestFolder() { return folder; }
+MemoryFolder& TestFolder() {
+    return folder;
+}
 
-void ResetTestFolder() { folder = MemoryFolder{}; }
+void ResetTestFolder() {
+    folder = MemoryFolder{};
+}
 
 void PutFirmwareFile(std::u16string_view name, MemoryFile file) {
     const std::size_t slash = folder.executablePath.rfind(u'\\');
-    folder.files[folder.executablePath.substr(0, slash + 1) + std::u16string(name)] = std::move(file);
+    folder.files[folder.executablePath.substr(0, slash + 1) + std::u16string(name)] =
+        std::move(file);
 }
 
 void PutFirmwareFile(std::u16string_view name, std::vector<std::uint8_t> bytes) {
@@ -54,7 +59,8 @@ bool ReadFirmwareFile(FirmwareFile file, std::uint8_t* destination, std::uint32_
     if (f.readFails) {
         return false;
     }
-    std::uint32_t available = static_cast<std::uint32_t>(std::min<std::size_t>(count, f.bytes.size()));
+    std::uint32_t available =
+        static_cast<std::uint32_t>(std::min<std::size_t>(count, f.bytes.size()));
     if (f.deliverOnly) {
         available = std::min(available, *f.deliverOnly);
     }

@@ -10,9 +10,13 @@ void Record(HostEvent::Kind kind, std::u16string_view text) {
 }
 }  // namespace
 
-RecordingHost& TestHost() { return host; }
+RecordingHost& TestHost() {
+    return host;
+}
 
-void ResetTestHost() { host = RecordingHost{}; }
+void ResetTestHost() {
+    host = RecordingHost{};
+}
 
 std::vector<std::u16string> HostTexts(HostEvent::Kind kind) {
     std::vector<std::u16string> texts;
@@ -24,9 +28,13 @@ std::vector<std::u16string> HostTexts(HostEvent::Kind kind) {
     return texts;
 }
 
-void StatusLog(std::u16string_view line) { Record(HostEvent::Kind::Line, line); }
+void StatusLog(std::u16string_view line) {
+    Record(HostEvent::Kind::Line, line);
+}
 
-void ShowError(std::u16string_view text) { Record(HostEvent::Kind::Error, text); }
+void ShowError(std::u16string_view text) {
+    Record(HostEvent::Kind::Error, text);
+}
 
 PromptAnswer AskRevision(std::u16string_view caption, std::u16string_view text) {
     Record(HostEvent::Kind::Prompt, std::u16string(caption) + u"|" + std::u16string(text));

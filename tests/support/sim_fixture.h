@@ -17,7 +17,7 @@
 #include "update/firmware_image.h"
 
 class SimFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetVirtualClock();
         ResetTestHost();

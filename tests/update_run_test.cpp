@@ -1,0 +1,301 @@
+#include "update/update_run.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support/sim_fixture.h"
+#include "update/tester_commands.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Lines = std::vector<std::u16string>;
+
+// Files of different lengths, so that the tester's verdict tells which one it was sent.
+constexpr std::size_t REVISION_1_FILE_LENGTH = 1000;
+constexpr std::size_t REVISION_2_FILE_LENGTH = 2000;
+
+class UpdateRunTest : public SimFixture {
+  protected:
+    void SetUp() override {
+        SimFixture::SetUp();
+        scenario_ = SimScenario{};
+        PutFirmwareFile(u"VIVAD-h1.0.bin", PatternBytes(REVISION_1_FILE_LENGTH, 1));
+        PutFirmwareFile(u"VIVAD-h2.0.bin", PatternBytes(REVISION_2_FILE_LENGTH, 2));
+    }
+
+    void Fault(std::uint32_t request, FaultKind kind, std::int64_t lateByNs = 0) {
+        LineFault fault;
+        fault.kind = kind;
+        fault.lateByNs = lateByNs;
+        scenario_.faults.emplace(request, fault);
+    }
+
+    RunEnding Run() {
+        StartScenario(scenario_);
+        return UpdateRun();
+    }
+
+    // Length of the file whose image the tester received; 0 when it received none whole.
+    static std::size_t ProgrammedFileLength() {
+        const ProgrammedImage& image = SimTester().image;
+        if (!image.complete || !image.crcGood) {
+            return 0;
+        }
+        return image.announcedLength - 4;
+    }
+
+    static double WriteTimeMs(std::uint8_t opcode, int occurrence = 0) {
+        for (const SimCall& call : SimCallLog()) {
+            if (call.function == "FT_Write" && call.bytes.size() > 2 && call.bytes[2] == opcode &&
+                occurrence-- == 0) {
+                return static_cast<double>(call.atNs) / NS_PER_MS;
+            }
+        }
+        return -1;
+    }
+
+    static int Count(std::uint8_t opcode) {
+        int count = 0;
+        for (auto op : SentOpcodes()) {
+            count += op == opcode ? 1 : 0;
+        }
+        return count;
+    }
+
+    static Bytes IdentificationOpcodes() {
+        Bytes opcodes;
+        for (auto op : SentOpcodes()) {
+            if (op == CMD_IDENTIFY || op == CMD_PROBE_REV1 || op == CMD_ENTER_BOOTLOADER) {
+                opcodes.push_back(op);
+            }
+        }
+        return opcodes;
+    }
+
+    SimScenario scenario_;
+};
+
+TEST_F(UpdateRunTest, HardwareCodeSelectsTheImage) {
+    const struct {
+        std::uint8_t code;
+        std::size_t fileLength;
+    } cases[] = {
+        {20, REVISION_2_FILE_LENGTH}, {25, REVISION_2_FILE_LENGTH}, {29, REVISION_2_FILE_LENGTH},
+        {19, REVISION_1_FILE_LENGTH}, {30, REVISION_1_FILE_LENGTH}, {10, REVISION_1_FILE_LENGTH},
+        {0, REVISION_1_FILE_LENGTH},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int{c.code});
+        SetUp();
+        scenario_.tester.hardwareCode = c.code;
+        EXPECT_EQ(Run(), RunEnding::ProgrammingComplete);
+        EXPECT_EQ(ProgrammedFileLength(), c.fileLength);
+        EXPECT_EQ(IdentificationOpcodes(), Bytes({CMD_IDENTIFY, CMD_ENTER_BOOTLOADER}));
+        // The bootloader gets its 1500 ms after the reply to the switch.
+        const double gap = WriteTimeMs(CMD_START_PROGRAMMING) - WriteTimeMs(CMD_ENTER_BOOTLOADER);
+        EXPECT_GE(gap, 1500.0);
+        EXPECT_LT(gap, 1500.0 + 100.0);
+    }
+}
+
+TEST_F(UpdateRunTest, ShowsTheFirmwareVersionInTenthsBeforeTheSwitchToTheBootloader) {
+    const struct {
+        std::uint8_t tenths;
+        const char16_t* line;
+    } cases[] = {
+        {33, u"Current firmware version: 3.3\n"},   {0, u"Current firmware version: 0.0\n"},
+        {255, u"Current firmware version: 25.5\n"}, {45, u"Current firmware version: 4.5\n"},
+        {7, u"Current firmware version: 0.7\n"},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        scenario_.tester.firmwareTenths = c.tenths;
+        scenario_.tester.hardwareCode = 3;
+        ASSERT_EQ(Run(), RunEnding::ProgrammingComplete);
+        EXPECT_EQ(HostTexts(HostEvent::Kind::Line),
+                  Lines({c.line, u"Burning in Progress.\n Do not unplug.\n",
+                         u"Programming complete.\n"}));
+        EXPECT_LE(static_cast<double>(TestHost().events[1].atNs) / NS_PER_MS,
+                  WriteTimeMs(CMD_ENTER_BOOTLOADER));
+    }
+}
+
+TEST_F(UpdateRunTest, RevisionPromptWhenTheIdentifyReplyHasAnotherLength) {
+    const struct {
+        const char* name;
+        Bytes identifyReply;
+        PromptAnswer answer;
+        RunEnding ending;
+        std::size_t fileLength;
+    } cases[] = {
+        {"2 bytes, Yes: revision 1",
+         {0x01, 0xB0},
+         PromptAnswer::Yes,
+         RunEnding::ProgrammingComplete,
+         REVISION_1_FILE_LENGTH},
+        {"4 bytes, No: revision 2",
+         {0x01, 20, 33, 0},
+         PromptAnswer::No,
+         RunEnding::ProgrammingComplete,
+         REVISION_2_FILE_LENGTH},
+        {"empty reply, Yes",
+         {},
+         PromptAnswer::Yes,
+         RunEnding::ProgrammingComplete,
+         REVISION_1_FILE_LENGTH},
+        {"Cancel ends the run", {0x01, 0xB0}, PromptAnswer::Cancel, RunEnding::Cancelled, 0},
+        {"no answer at all ends it too", {0x01, 0xB0}, PromptAnswer::None, RunEnding::Cancelled, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        scenario_.tester.startsInBootloader = true;
+        scenario_.tester.bootloaderIdentifyReply = c.identifyReply;
+        TestHost().promptAnswers = {c.answer};
+        EXPECT_EQ(Run(), c.ending);
+        EXPECT_EQ(HostTexts(HostEvent::Kind::Prompt),
+                  Lines({std::u16string(REVISION_PROMPT_CAPTION) + u"|" +
+                         std::u16string(REVISION_PROMPT_TEXT)}));
+        EXPECT_EQ(ProgrammedFileLength(), c.fileLength);
+        // The tester is already in its bootloader: no switch and no wait for it.
+        EXPECT_EQ(IdentificationOpcodes(), Bytes({CMD_IDENTIFY}));
+        EXPECT_TRUE(HostTexts(HostEvent::Kind::Error).empty());
+        if (c.ending == RunEnding::Cancelled) {
+            EXPECT_EQ(SentOpcodes(), Bytes({CMD_IDENTIFY}));
+            EXPECT_TRUE(HostTexts(HostEvent::Kind::Line).empty());
+            EXPECT_NE(TesterLink, nullptr) << "the link stays open after the run";
+        } else {
+            EXPECT_LT(WriteTimeMs(CMD_START_PROGRAMMING), 300.0);
+            EXPECT_EQ(HostTexts(HostEvent::Kind::Line).front(), BURNING_LINE);
+        }
+    }
+}
+
+TEST_F(UpdateRunTest, ProbeAtOnceWhenIdentifyGetsNoReply) {
+    const struct {
+        const char* name;
+        Bytes probeReply;
+    } cases[] = {{"probe answered", {0x0A}}, {"probe answered with an empty payload", {}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        scenario_.tester.answersIdentify = false;
+        scenario_.tester.probeReply = c.probeReply;
+        scenario_.tester.hardwareCode = 20;
+        EXPECT_EQ(Run(), RunEnding::ProgrammingComplete);
+        EXPECT_EQ(IdentificationOpcodes(),
+                  Bytes({CMD_IDENTIFY, CMD_PROBE_REV1, CMD_ENTER_BOOTLOADER}));
+        EXPECT_EQ(ProgrammedFileLength(), REVISION_1_FILE_LENGTH);
+        // 100 ms pause, then the 1000 ms wait that ends at the first empty read past it.
+        EXPECT_NEAR(WriteTimeMs(CMD_PROBE_REV1) - WriteTimeMs(CMD_IDENTIFY), 1101.0, 0.01);
+        EXPECT_EQ(HostTexts(HostEvent::Kind::Line).front(), BURNING_LINE) << "no version line";
+    }
+}
+
+TEST_F(UpdateRunTest, ALateIdentifyReplyIsTakenAsTheProbeReply) {
+    scenario_.tester.hardwareCode = 20;
+    Fault(0, FaultKind::LateReply, 1200 * NS_PER_MS);
+    EXPECT_EQ(Run(), RunEnding::ProgrammingComplete);
+    EXPECT_EQ(IdentificationOpcodes(), Bytes({CMD_IDENTIFY, CMD_PROBE_REV1, CMD_ENTER_BOOTLOADER}));
+    EXPECT_EQ(ProgrammedFileLength(), REVISION_1_FILE_LENGTH);
+}
+
+TEST_F(UpdateRunTest, NoReplyToTheBootloaderSwitchStillWaitsAndGoesOn) {
+    scenario_.tester.answersEnterBootloader = false;
+    EXPECT_EQ(Run(), RunEnding::ProgrammingComplete);
+    EXPECT_NEAR(WriteTimeMs(CMD_START_PROGRAMMING) - WriteTimeMs(CMD_ENTER_BOOTLOADER), 2501.0,
+                0.01);
+}
+
+TEST_F(UpdateRunTest, ALateBootloaderReplyIsTheFirstFrameTheTransferReads) {
+    Fault(1, FaultKind::LateReply, 1100 * NS_PER_MS);
+    EXPECT_EQ(Run(), RunEnding::ProgrammingComplete);
+    // The first start attempt is judged by the switch's reply, so the start goes out twice.
+    EXPECT_EQ(Count(CMD_START_PROGRAMMING), 2);
+    EXPECT_EQ(ProgrammedFileLength(), REVISION_2_FILE_LENGTH);
+}
+
+struct EndingCase {
+    const char* name;
+    std::function<void(SimScenario&)> arrange;
+    RunEnding ending;
+    std::u16string_view message;
+};
+
+TEST_F(UpdateRunTest, EveryEndingLeavesThroughTheOneExit) {
+    const auto drop = [](SimScenario& s, std::uint32_t request) {
+        s.faults.emplace(request, LineFault{FaultKind::DropReply, 0});
+    };
+    const EndingCase cases[] = {
+        {"no device", [](SimScenario& s) { s.devices.clear(); }, RunEnding::NoTester,
+         NO_TESTER_MESSAGE},
+        {"no tester among the devices", [](SimScenario& s) { s.devices[0].serial = "FT123"; },
+         RunEnding::NoTester, NO_TESTER_MESSAGE},
+        {"two testers", [](SimScenario& s) { s.devices.push_back(SimDevice{"ZVKD0002"}); },
+         RunEnding::SeveralTesters, SEVERAL_TESTERS_MESSAGE},
+        {"open fails", [](SimScenario& s) { s.devices[0].openFails = true; }, RunEnding::OpenFailed,
+         u""},
+        {"no reply to identify or probe",
+         [](SimScenario& s) { s.tester.answersIdentify = s.tester.answersProbe = false; },
+         RunEnding::NoReply, NO_TESTER_MESSAGE},
+        {"prompt cancelled", [](SimScenario& s) { s.tester.startsInBootloader = true; },
+         RunEnding::Cancelled, u""},
+        {"firmware file missing", [](SimScenario&) { TestFolder().files.clear(); },
+         RunEnding::FirmwareNotFound, FIRMWARE_NOT_FOUND_MESSAGE},
+        {"firmware file unreadable",
+         [](SimScenario&) {
+             for (auto& [path, file] : TestFolder().files) {
+                 file.readFails = true;
+             }
+         },
+         RunEnding::FirmwareUnreadable, FIRMWARE_UNREADABLE_MESSAGE},
+        {"start never answered",
+         [&](SimScenario& s) {
+             for (std::uint32_t r = 2; r < 5; ++r)
+                 drop(s, r);
+         },
+         RunEnding::ProgrammingFailed, PROGRAMMING_FAILED_MESSAGE},
+        {"tester not ready", [](SimScenario& s) { s.tester.readyStatus = 0x0100; },
+         RunEnding::TesterNotReady, TESTER_NOT_READY_MESSAGE},
+        {"programmed", [](SimScenario&) {}, RunEnding::ProgrammingComplete, u""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        c.arrange(scenario_);
+        EXPECT_EQ(Run(), c.ending);
+        const Lines errors = HostTexts(HostEvent::Kind::Error);
+        EXPECT_EQ(errors, c.message.empty() ? Lines{} : Lines({std::u16string(c.message)}));
+        // PROGRAM is disabled first and enabled last, after the error box has been closed.
+        const auto& events = TestHost().events;
+        ASSERT_GE(events.size(), 2u);
+        EXPECT_EQ(events.front().kind, HostEvent::Kind::Disable);
+        EXPECT_EQ(events.back().kind, HostEvent::Kind::Enable);
+        EXPECT_EQ(HostTexts(HostEvent::Kind::Enable).size(), 1u);
+        EXPECT_EQ(FirmwareImageBuffer, nullptr);
+        const bool complete = !HostTexts(HostEvent::Kind::Line).empty() &&
+                              HostTexts(HostEvent::Kind::Line).back() == COMPLETE_LINE;
+        EXPECT_EQ(complete, c.ending == RunEnding::ProgrammingComplete);
+    }
+}
+
+TEST_F(UpdateRunTest, LinesOfConsecutiveRunsAccumulate) {
+    StartScenario(scenario_);
+    ASSERT_EQ(UpdateRun(), RunEnding::ProgrammingComplete);
+    // The user starts the next run once the tester has restarted its new firmware.
+    SimWaitUntil(SimNow() + 10 * NS_PER_S);
+    ASSERT_EQ(UpdateRun(), RunEnding::ProgrammingComplete);
+    const Lines once = {u"Current firmware version: 3.8\n",
+                        u"Burning in Progress.\n Do not unplug.\n", u"Programming complete.\n"};
+    Lines twice = once;
+    twice.insert(twice.end(), once.begin(), once.end());
+    EXPECT_EQ(HostTexts(HostEvent::Kind::Line), twice);
+    EXPECT_EQ(SimTester().image.verifiedCount, 2);
+    EXPECT_EQ(SimOpenHandleCount(), 1);
+}
+
+}  // namespace

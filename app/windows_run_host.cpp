@@ -1,0 +1,55 @@
+// What a run needs from the user interface, served by the main window. The worker thread calls
+// these; each one is a synchronous message or a message box that the system marshals to, or
+// runs beside, the user-interface thread.
+#include <windows.h>
+
+#include <string>
+
+#include "app/main_window.h"
+#include "res/resource_ids.h"
+#include "update/run_ending.h"
+#include "update/run_host.h"
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "the W functions take UTF-16 code units");
+
+namespace {
+
+// The W functions want a NUL-terminated string; a view carries no terminator.
+std::wstring Terminated(std::u16string_view text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+}  // namespace
+
+void StatusLog(std::u16string_view line) {
+    const std::wstring text = Terminated(line);
+    SendMessageW(GetDlgItem(MainWindow, IDC_STATUS_LIST), LB_ADDSTRING, 0,
+                 reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void ShowError(std::u16string_view text) {
+    const std::wstring message = Terminated(text);
+    const std::wstring caption = Terminated(ERROR_CAPTION);
+    MessageBoxW(MainWindow, message.c_str(), caption.c_str(), MB_OK);
+}
+
+PromptAnswer AskRevision(std::u16string_view caption, std::u16string_view text) {
+    const std::wstring message = Terminated(text);
+    const std::wstring title = Terminated(caption);
+    switch (
+        MessageBoxW(MainWindow, message.c_str(), title.c_str(), MB_YESNOCANCEL | MB_ICONWARNING)) {
+        case IDYES:
+            return PromptAnswer::Yes;
+        case IDNO:
+            return PromptAnswer::No;
+        case IDCANCEL:
+            return PromptAnswer::Cancel;
+        default:
+            // The box could not be shown at all.
+            return PromptAnswer::None;
+    }
+}
+
+void EnableProgramButton(bool enabled) {
+    EnableWindow(GetDlgItem(MainWindow, IDC_PROGRAM), enabled ? TRUE : FALSE);
+}

@@ -1,0 +1,294 @@
+"""Running the real updater under Wine against the simulated tester.
+
+Shared by the end-to-end tests (run_e2e.py) and the demo (scripts/demo): the Wine prefix, an X
+display, a folder laid out like an installation, and a client for the driver program
+(e2e-driver.exe) that works the updater's window.
+"""
+
+import contextlib
+import fcntl
+import json
+import os
+import select
+import shutil
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+# Control ids of the main window and of the buttons in its boxes.
+IDC_PROGRAM = 1001
+IDC_EXIT = 1002
+IDC_ABOUT = 1003
+IDOK = 1
+IDCANCEL = 2
+IDYES = 6
+IDNO = 7
+
+COMMAND_TIMEOUT_S = 20
+
+
+class E2EError(Exception):
+    """A check that failed, or a driver that could not do what it was asked."""
+
+
+def windows_path(path):
+    """The path as Wine's Z: drive shows it."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+class Build:
+    """Where the Windows build put the program, the simulated DLL and the driver."""
+
+    def __init__(self, build_dir):
+        self.dir = Path(build_dir).resolve()
+        self.updater = self.dir / "vivad-updater.exe"
+        self.dll = self.dir / "simulated-tester" / "FTD2XX.dll"
+        self.driver = self.dir / "tests" / "e2e" / "e2e-driver.exe"
+        self.prefix = self.dir / "wineprefix"
+
+    def check(self):
+        for path in (self.updater, self.dll, self.driver):
+            if not path.is_file():
+                raise E2EError(f"missing {path}; build the windows preset first")
+
+
+def wine_environment(build, display):
+    env = dict(os.environ)
+    env["WINEPREFIX"] = str(build.prefix)
+    env["WINEDEBUG"] = "-all"
+    # Neither the .NET nor the HTML engine is needed, so Wine is not to offer to install them.
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    env.pop("VIVAD_SIM_SCENARIO", None)
+    env.pop("VIVAD_SIM_LOG", None)
+    if display is not None:
+        env["DISPLAY"] = display
+    return env
+
+
+def ensure_prefix(build):
+    """Creates the shared Wine prefix once, with Wine drawing its own title bars (Managed=N):
+    no window-manager waits when boxes close, and captions show in screenshots."""
+    build.dir.mkdir(parents=True, exist_ok=True)
+    ready = build.prefix / ".vivad-ready"
+    with open(build.dir / "wineprefix.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if ready.exists():
+            return
+        env = wine_environment(build, None)
+        env.pop("DISPLAY", None)
+        subprocess.run(["wineboot", "-i"], env=env, check=True, timeout=300,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver",
+                        "/v", "Managed", "/d", "N", "/f"],
+                       env=env, check=True, timeout=120,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+        ready.touch()
+
+
+def stop_wine(build):
+    """Ends every Wine process of the prefix."""
+    env = wine_environment(build, None)
+    subprocess.run(["wineserver", "-k"], env=env, timeout=60,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-w"], env=env, timeout=60,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+@contextlib.contextmanager
+def x_display(size="1024x768x24"):
+    """The session's display, or a private Xvfb when there is none."""
+    if os.environ.get("DISPLAY"):
+        yield os.environ["DISPLAY"]
+        return
+    read_end, write_end = os.pipe()
+    server = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", size, "-nolisten", "tcp"],
+        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    try:
+        number = b""
+        deadline = time.monotonic() + 20
+        while not number.endswith(b"\n"):
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([read_end], [], [], left)[0]:
+                raise E2EError("Xvfb did not start")
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                raise E2EError("Xvfb ended at start")
+            number += chunk
+        yield ":" + number.decode().strip()
+    finally:
+        os.close(read_end)
+        server.terminate()
+        try:
+            server.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            server.kill()
+            server.wait()
+
+
+class Installation:
+    """A temporary folder laid out as the updater finds things: the program, both firmware
+    images and the simulated FTD2XX.dll in app/, the working folder (with ReadMe.txt) in work/,
+    and the simulator's scenario and log beside them."""
+
+    def __init__(self, build, root):
+        self.build = build
+        self.root = Path(root)
+        self.app = self.root / "app"
+        self.work = self.root / "work"
+        self.scenario = self.root / "scenario.txt"
+        self.log = self.root / "sim.log"
+        self.app.mkdir()
+        self.work.mkdir()
+        shutil.copy2(build.updater, self.app / "vivad-updater.exe")
+        shutil.copy2(build.dll, self.app / "FTD2XX.dll")
+
+    def put(self, folder, name, data):
+        path = Path(folder) / name
+        if data is None:
+            path.unlink(missing_ok=True)
+        else:
+            path.write_bytes(data)
+
+    def write_scenario(self, text):
+        self.scenario.write_text(text)
+
+    def environment(self, display):
+        env = wine_environment(self.build, display)
+        env["VIVAD_SIM_SCENARIO"] = windows_path(self.scenario)
+        env["VIVAD_SIM_LOG"] = windows_path(self.log)
+        return env
+
+    def log_lines(self):
+        return self.log.read_text().splitlines() if self.log.exists() else []
+
+
+class Driver:
+    """The updater under remote control: e2e-driver.exe under Wine, one command per line."""
+
+    def __init__(self, installation, display):
+        self.installation = installation
+        self.process = subprocess.Popen(
+            ["wine", str(installation.build.driver),
+             windows_path(installation.app / "vivad-updater.exe"),
+             windows_path(installation.work)],
+            env=installation.environment(display),
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self._buffer = b""
+        started = self._answer("start", 60)
+        self.pid = started["pid"]
+        self.caption = started["caption"]
+
+    def _read_line(self, timeout):
+        deadline = time.monotonic() + timeout
+        out = self.process.stdout.fileno()
+        while b"\n" not in self._buffer:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([out], [], [], left)[0]:
+                raise E2EError(f"the driver gave no answer within {timeout} s")
+            chunk = os.read(out, 65536)
+            if not chunk:
+                raise E2EError("the driver ended")
+            self._buffer += chunk
+        line, self._buffer = self._buffer.split(b"\n", 1)
+        return line.decode("ascii").rstrip("\r")
+
+    def _answer(self, command, timeout=COMMAND_TIMEOUT_S):
+        line = self._read_line(timeout)
+        if line.startswith("ok "):
+            return json.loads(line[3:])
+        raise E2EError(f"{command}: {line}")
+
+    def call(self, command, timeout=COMMAND_TIMEOUT_S):
+        self.process.stdin.write(command.encode("ascii") + b"\n")
+        self.process.stdin.flush()
+        return self._answer(command, timeout)
+
+    # The driver's commands.
+    def lines(self):
+        return self.call("lines")
+
+    def click(self, control):
+        self.call(f"click {control}")
+
+    def enabled(self, control):
+        return self.call(f"enabled {control}")
+
+    def main_enabled(self):
+        return self.call("main-enabled")
+
+    def dialogs(self):
+        return self.call("dialogs")
+
+    def press(self, dialog, control):
+        self.call(f"press {dialog['hwnd']} {control}")
+
+    def escape(self):
+        self.call("escape")
+
+    def close(self):
+        self.call("close")
+
+    def sysclose(self):
+        self.call("sysclose")
+
+    def state(self):
+        return self.call("state")
+
+    def wait_exit(self, timeout_s):
+        return self.call(f"wait-exit {int(timeout_s * 1000)}", timeout_s + COMMAND_TIMEOUT_S)
+
+    # Polling, always with a bound.
+    def wait_until(self, what, probe, timeout_s):
+        """Polls probe() until it returns something true, and returns that."""
+        deadline = time.monotonic() + timeout_s
+        while True:
+            value = probe()
+            if value:
+                return value
+            if time.monotonic() > deadline:
+                raise E2EError(f"timed out after {timeout_s} s waiting for {what}")
+            time.sleep(0.05)
+
+    def wait_lines(self, what, predicate, timeout_s=30):
+        found = []
+
+        def probe():
+            found[:] = [self.lines()]
+            return predicate(found[0])
+
+        try:
+            self.wait_until(what, probe, timeout_s)
+        except E2EError as e:
+            raise E2EError(f"{e}; status list: {found[0] if found else '?'}") from None
+        return found[0]
+
+    def wait_line(self, text, timeout_s=30):
+        return self.wait_lines(repr(text), lambda lines: text in lines, timeout_s)
+
+    def wait_dialog(self, what, timeout_s=15):
+        found = self.wait_until(what, lambda: self.dialogs(), timeout_s)
+        if len(found) != 1:
+            raise E2EError(f"expected one box, found {found}")
+        return found[0]
+
+    def wait_enabled(self, control, timeout_s=15):
+        self.wait_until(f"control {control} enabled", lambda: self.enabled(control), timeout_s)
+
+    def quit(self):
+        """Ends the driver, and the updater with it if it still runs."""
+        if self.process.poll() is None:
+            try:
+                self.process.stdin.write(b"quit\n")
+                self.process.stdin.flush()
+                self.process.wait(timeout=20)
+            except (OSError, subprocess.TimeoutExpired):
+                self.process.kill()
+                self.process.wait()
+
+
+def temporary_root(name):
+    return tempfile.mkdtemp(prefix=f"vivad-e2e-{name}-")

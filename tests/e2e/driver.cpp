@@ -17,7 +17,8 @@
 //   escape               the Escape key, pressed and released, to the main window
 //   close                WM_CLOSE to the main window, as its close box does
 //   sysclose             WM_SYSCOMMAND SC_CLOSE to the main window, as its system menu does
-//   state                whether the process runs, whether its main window exists, exit code
+//   state                whether the process runs, whether its main window exists and is
+//                        visible, exit code
 //   wait-exit <ms>       waits at most <ms> for the process to end and gives its exit code
 //   quit                 ends the driver, and the updater with it if it still runs
 #include <windows.h>
@@ -75,7 +76,7 @@ std::string Json(const std::wstring& text) {
     return out + "\"";
 }
 
-std::string Json(bool value) {
+std::string JsonBool(bool value) {
     return value ? "true" : "false";
 }
 
@@ -210,14 +211,14 @@ std::string Dialogs() {
                 statics += (statics.empty() ? "" : ",") + entry + "}";
             } else if (_wcsicmp(cls.c_str(), L"Button") == 0) {
                 buttons += (buttons.empty() ? "" : ",") + entry +
-                           ",\"enabled\":" + Json(IsWindowEnabled(child) != FALSE) + "}";
+                           ",\"enabled\":" + JsonBool(IsWindowEnabled(child) != FALSE) + "}";
             }
         }
         const HWND owner = GetWindow(window, GW_OWNER);
         out += (first ? "" : ",");
         out += "{\"hwnd\":" + std::to_string(reinterpret_cast<std::uintptr_t>(window)) +
                ",\"class\":" + Json(ClassOf(window)) + ",\"caption\":" + Json(TextOf(window)) +
-               ",\"owned_by_main\":" + Json(owner != nullptr && owner == mainWindow) +
+               ",\"owned_by_main\":" + JsonBool(owner != nullptr && owner == mainWindow) +
                ",\"statics\":[" + statics + "],\"buttons\":[" + buttons + "]}";
         first = false;
     }
@@ -257,10 +258,11 @@ std::string Handle(const std::string& line) {
             return "error enabled <id>";
         }
         const HWND control = GetDlgItem(mainWindow, id);
-        return control ? "ok " + Json(IsWindowEnabled(control) != FALSE) : "error no such control";
+        return control ? "ok " + JsonBool(IsWindowEnabled(control) != FALSE)
+                       : "error no such control";
     }
     if (command == "main-enabled") {
-        return IsWindow(mainWindow) ? "ok " + Json(IsWindowEnabled(mainWindow) != FALSE)
+        return IsWindow(mainWindow) ? "ok " + JsonBool(IsWindowEnabled(mainWindow) != FALSE)
                                     : "error no main window";
     }
     if (command == "dialogs") {
@@ -283,8 +285,9 @@ std::string Handle(const std::string& line) {
         return Post(WM_SYSCOMMAND, SC_CLOSE, 0);
     }
     if (command == "state") {
-        return "ok {\"running\":" + Json(Running()) +
-               ",\"window\":" + Json(IsWindow(mainWindow) != FALSE) +
+        return "ok {\"running\":" + JsonBool(Running()) +
+               ",\"window\":" + JsonBool(IsWindow(mainWindow) != FALSE) +
+               ",\"visible\":" + JsonBool(IsWindowVisible(mainWindow) != FALSE) +
                ",\"exit_code\":" + ExitCodeJson() + "}";
     }
     if (command == "wait-exit") {

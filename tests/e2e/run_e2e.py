@@ -380,7 +380,8 @@ def escape_ignored(t):
     d.click(IDC_ABOUT)
     about = d.wait_dialog("the About box")
     expect(about["caption"], "About", "caption of the About box")
-    expect(d.state(), {"running": True, "window": True, "exit_code": None}, "updater state")
+    expect(d.state(), {"running": True, "window": True, "visible": True, "exit_code": None},
+           "updater state")
     d.press(about, IDOK)
     d.wait_until("the About box to close", lambda: not d.dialogs(), 10)
     expect(d.lines(), [BANNER], "status list")

@@ -197,8 +197,7 @@ TEST(Soak, AThousandConsecutiveRunsLeaveNothingBehind) {
 
         SCOPED_TRACE("run " + std::to_string(run));
         const std::int64_t durationNs = SimNow() - startNs;
-        ++tally.endings[EndingMessage(ending).empty() ? std::to_string(static_cast<int>(ending))
-                                                      : Narrow(EndingMessage(ending))];
+        ++tally.endings[EndingLabel(ending)];
         // Nothing of the run lingers but the link it opened.
         ASSERT_EQ(FirmwareImageBuffer, nullptr);
         ASSERT_LE(SimOpenHandleCount(), 1);

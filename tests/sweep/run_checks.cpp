@@ -110,7 +110,9 @@ bool IsKnownEnding(RunEnding ending) {
     return false;
 }
 
-std::string EndingName(RunEnding ending) {
+}  // namespace
+
+std::string EndingLabel(RunEnding ending) {
     const std::u16string_view message = EndingMessage(ending);
     if (!message.empty()) {
         // The first line names it well enough in a summary.
@@ -127,6 +129,8 @@ std::string EndingName(RunEnding ending) {
             return "(?)";
     }
 }
+
+namespace {
 
 // The rules on what was written: each command at most as often as its attempts allow, in the
 // run's order, and the last write the one that settled the ending, so that nothing went out
@@ -377,7 +381,7 @@ RunVerdict JudgeRun(RunEnding ending, const std::vector<SimCall>& calls, std::si
                 errorAtNs = e.atNs;
                 if (e.text != message) {
                     problem("error box says \"" + Narrow(e.text) + "\" for ending " +
-                            EndingName(ending));
+                            EndingLabel(ending));
                 }
                 break;
             case HostEvent::Kind::Line:
@@ -402,11 +406,11 @@ RunVerdict JudgeRun(RunEnding ending, const std::vector<SimCall>& calls, std::si
         problem("PROGRAM is not enabled once, last");
     }
     if (errors != (message.empty() ? 0 : 1)) {
-        problem(std::to_string(errors) + " error boxes for ending " + EndingName(ending));
+        problem(std::to_string(errors) + " error boxes for ending " + EndingLabel(ending));
     }
     const bool succeeded = ending == RunEnding::ProgrammingComplete;
     if (complete != (succeeded ? 1 : 0)) {
-        problem(std::to_string(complete) + " completion lines for ending " + EndingName(ending));
+        problem(std::to_string(complete) + " completion lines for ending " + EndingLabel(ending));
     }
     if (complete > 0 && (burning != 1 || completeAt < burningAt)) {
         problem("completion line without the burning line before it");
@@ -553,7 +557,7 @@ void SweepTally::Add(const RunVerdict& verdict) {
     if (verdict.ending == RunEnding::ProgrammingComplete) {
         ++successes;
     } else {
-        ++failuresByMessage[EndingName(verdict.ending)];
+        ++failuresByMessage[EndingLabel(verdict.ending)];
     }
     falseSuccesses += verdict.falseSuccess ? 1 : 0;
     wrongRevisionImages += verdict.wrongRevisionImage ? 1 : 0;

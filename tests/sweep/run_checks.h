@@ -87,5 +87,7 @@ struct SweepTally {
 };
 
 std::string Narrow(std::u16string_view text);
+// The first line of the ending's message, or a word in brackets for an ending without one.
+std::string EndingLabel(RunEnding ending);
 std::string DescribeFaults(const FaultScript& faults);
 const char* FaultName(FaultKind kind);

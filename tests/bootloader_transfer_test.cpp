@@ -235,6 +235,21 @@ TEST_F(BootloaderTransferTest, ALateAcknowledgementAcknowledgesTheResend) {
     EXPECT_TRUE(TesterHoldsTheImage());
 }
 
+TEST_F(BootloaderTransferTest, AStaleReadinessReplyIsNeverTakenForBlockZerosAcknowledgement) {
+    // The late start reply puts every reply one send behind, so the second readiness reply is
+    // still on its way when block 0 goes out, and it reads exactly like block 0's
+    // acknowledgement. Block 0 itself is lost: the one-block image must be sent again, not
+    // reported complete.
+    LineFault late;
+    late.kind = FaultKind::LateReply;
+    late.lateByNs = 2500 * NS_PER_MS;
+    scenario_.faults.emplace(START, late);
+    Fault(BLOCK0 + 2, FaultKind::CorruptRequest);
+    EXPECT_EQ(Transfer(100), RunEnding::ProgrammingComplete);
+    EXPECT_EQ(BlocksSent(), std::vector<int>({0, 0}));
+    EXPECT_TRUE(TesterHoldsTheImage());
+}
+
 TEST_F(BootloaderTransferTest, BlockNumbersAreSixteenBitLittleEndian) {
     scenario_.keepCallLog = true;
     ASSERT_EQ(Transfer(300 * 192), RunEnding::ProgrammingComplete);

@@ -31,23 +31,25 @@ bool ReplyNumber(const FrameBuffer& frame, std::uint16_t& number) {
     return true;
 }
 
-bool AnnounceImage(FrameBuffer& frame, std::uint32_t totalLength) {
-    for (int attempt = 0; attempt < START_ATTEMPTS; ++attempt) {
+// Sends the start request until the bootloader accepts it. Returns the number of sends it took,
+// or 0 when none was accepted.
+int AnnounceImage(FrameBuffer& frame, std::uint32_t totalLength) {
+    for (int attempt = 1; attempt <= START_ATTEMPTS; ++attempt) {
         frame.bytes[0] = CMD_START_PROGRAMMING;
         std::memcpy(&frame.bytes[1], START_MAGIC, sizeof START_MAGIC);
         PutLittleEndian(&frame.bytes[5], totalLength, 4);
         if (Exchange(frame, START_REQUEST_LENGTH, START_REPLY_TIMEOUT_MS) &&
             frame.ReplyLength() >= 1 && frame.ReplyByte(0) == CMD_START_PROGRAMMING) {
-            return true;
+            return attempt;
         }
     }
-    return false;
+    return 0;
 }
 
 enum class Readiness { Ready, NotReady, NoReply };
 
-Readiness AwaitReadiness(FrameBuffer& frame) {
-    for (int attempt = 0; attempt < READY_QUERY_ATTEMPTS; ++attempt) {
+Readiness AwaitReadiness(FrameBuffer& frame, int& queries) {
+    for (queries = 1; queries <= READY_QUERY_ATTEMPTS; ++queries) {
         frame.bytes[0] = CMD_BLOCK;
         PutLittleEndian(&frame.bytes[1], READY_QUERY_BLOCK, 2);
         std::uint16_t status = 0;
@@ -56,6 +58,18 @@ Readiness AwaitReadiness(FrameBuffer& frame) {
         }
     }
     return Readiness::NoReply;
+}
+
+// A ready bootloader's readiness reply is byte for byte the acknowledgement of block 0. When the
+// start or the readiness query had to be sent again, a reply to an earlier send may still be on
+// its way, and block 0 must not take it for its own: such replies are read off first, until the
+// line has stayed quiet for one reply's wait.
+void SettleLine(FrameBuffer& frame) {
+    for (int i = 0; i < START_ATTEMPTS + READY_QUERY_ATTEMPTS; ++i) {
+        if (!ReceiveFrame(frame, REPLY_TIMEOUT_MS)) {
+            return;
+        }
+    }
 }
 
 bool SendBlock(FrameBuffer& frame, const FirmwareImage& image, std::uint32_t block) {
@@ -84,16 +98,21 @@ RunEnding TransferImage(FrameBuffer& frame, const FirmwareImage& image) {
         return RunEnding::ProgrammingFailed;
     }
     StatusLog(BURNING_LINE);
-    if (!AnnounceImage(frame, image.totalLength)) {
+    const int starts = AnnounceImage(frame, image.totalLength);
+    if (starts == 0) {
         return RunEnding::ProgrammingFailed;
     }
-    switch (AwaitReadiness(frame)) {
+    int queries = 0;
+    switch (AwaitReadiness(frame, queries)) {
         case Readiness::Ready:
             break;
         case Readiness::NotReady:
             return RunEnding::TesterNotReady;
         case Readiness::NoReply:
             return RunEnding::ProgrammingFailed;
+    }
+    if (starts > 1 || queries > 1) {
+        SettleLine(frame);
     }
     for (std::uint32_t block = 0; block * BLOCK_SIZE < image.totalLength; ++block) {
         if (!SendBlock(frame, image, block)) {

@@ -6,17 +6,22 @@
 #include <optional>
 #include <vector>
 
+// Defaults kept out of the member initialisers, whose brace lists GCC 12 mistakes for
+// uninitialised memory when optimising.
+inline const std::vector<std::uint8_t> DEFAULT_PROBE_REPLY = {0x0A};
+inline const std::vector<std::uint8_t> DEFAULT_BOOTLOADER_IDENTIFY_REPLY = {0x01, 0xB0};
+
 struct TesterBehaviour {
     std::uint8_t hardwareCode = 20;
     std::uint8_t firmwareTenths = 38;
     // Revision-1 firmware knows only the probe.
     bool answersIdentify = true;
     bool answersProbe = true;
-    std::vector<std::uint8_t> probeReply = {0x0A};
+    std::vector<std::uint8_t> probeReply = DEFAULT_PROBE_REPLY;
     bool answersEnterBootloader = true;
     // A tester already in its bootloader answers identify with a reply of another length.
     bool startsInBootloader = false;
-    std::vector<std::uint8_t> bootloaderIdentifyReply = {0x01, 0xB0};
+    std::vector<std::uint8_t> bootloaderIdentifyReply = DEFAULT_BOOTLOADER_IDENTIFY_REPLY;
     // What the readiness query reports once programming has been announced; 0 is ready.
     std::uint16_t readyStatus = 0;
 

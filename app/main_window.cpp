@@ -23,6 +23,11 @@ unsigned __stdcall RunThread(void*) {
 // run from starting while one is under way. Nothing waits for the worker.
 void ProgramCommand(HWND window) {
     const HWND program = GetDlgItem(window, IDC_PROGRAM);
+    // A command posted by another program reaches the window even while the button is disabled;
+    // a second run at the same time would share the link and the image with the first.
+    if (!IsWindowEnabled(program)) {
+        return;
+    }
     EnableWindow(program, FALSE);
     const std::uintptr_t thread = _beginthreadex(nullptr, 0, RunThread, nullptr, 0, nullptr);
     if (thread == 0) {

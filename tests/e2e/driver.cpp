@@ -20,8 +20,11 @@
 //   state                whether the process runs, whether its main window exists and is
 //                        visible, exit code
 //   wait-exit <ms>       waits at most <ms> for the process to end and gives its exit code
+//   resources            the updater's open kernel handles and private memory in bytes
 //   quit                 ends the driver, and the updater with it if it still runs
 #include <windows.h>
+
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -289,6 +292,17 @@ std::string Handle(const std::string& line) {
                ",\"window\":" + JsonBool(IsWindow(mainWindow) != FALSE) +
                ",\"visible\":" + JsonBool(IsWindowVisible(mainWindow) != FALSE) +
                ",\"exit_code\":" + ExitCodeJson() + "}";
+    }
+    if (command == "resources") {
+        DWORD handles = 0;
+        PROCESS_MEMORY_COUNTERS memory{};
+        memory.cb = sizeof(memory);
+        if (!GetProcessHandleCount(updater.hProcess, &handles) ||
+            !GetProcessMemoryInfo(updater.hProcess, &memory, sizeof(memory))) {
+            return "error cannot read the updater's resources";
+        }
+        return "ok {\"handles\":" + std::to_string(handles) +
+               ",\"private_bytes\":" + std::to_string(memory.PagefileUsage) + "}";
     }
     if (command == "wait-exit") {
         DWORD ms = 0;

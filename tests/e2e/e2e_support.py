@@ -238,6 +238,9 @@ class Driver:
     def state(self):
         return self.call("state")
 
+    def resources(self):
+        return self.call("resources")
+
     def wait_exit(self, timeout_s):
         return self.call(f"wait-exit {int(timeout_s * 1000)}", timeout_s + COMMAND_TIMEOUT_S)
 

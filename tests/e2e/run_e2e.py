@@ -411,6 +411,22 @@ def exit_during_run(t):
         raise E2EError(f"the run went on to the end despite Exit: {verdict}")
 
 
+@case("program_ignored_during_run")
+def program_ignored_during_run(t):
+    inst, d = t.launch()
+    d.click(IDC_PROGRAM)
+    d.wait_line(BURNING)
+    # Posted straight to the window, past the disabled button.
+    d.click(IDC_PROGRAM)
+    d.wait_line(COMPLETE, 40)
+    d.wait_enabled(IDC_PROGRAM)
+    time.sleep(0.5)
+    expect(d.lines(), [BANNER, VERSION_38, BURNING, COMPLETE], "status list")
+    log = t.finish(inst, d)
+    expect(len(calls(log, "FT_OpenEx")), 1, "runs started")
+    expect(verdicts(log, "image"), [programmed(H2)], "verdict when the image completed")
+
+
 @case("about_during_run")
 def about_during_run(t):
     inst, d = t.launch()

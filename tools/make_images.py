@@ -333,7 +333,7 @@ def about_pixels():
     layers += text_layers("VIVAD", text_left, 7 * unit, big, hex_colour("ffffff"), weight=1.67)
     layers.append(Layer(RoundRect(text_left, 31 * unit, text_left + text_width("VIVAD", big) + 0.67 * big,
                                   33 * unit, 0), hex_colour("ffd21f")))
-    layers += text_layers("FIRMWARE UPDATER", text_left, 39 * unit, unit * 1.4,
+    layers += text_layers("FIRMWARE UPDATER", text_left, 39 * unit, unit * 1.2,
                           hex_colour("bfe8ff"))
     return render(layers, ABOUT_WIDTH, ABOUT_HEIGHT, 3, scale=ABOUT_HEIGHT)
 

@@ -262,7 +262,7 @@ TEST_F(BootloaderTransferTest, BlockNumbersAreSixteenBitLittleEndian) {
 TEST_F(BootloaderTransferTest, AnImageTooLongToNumberSendsNothing) {
     StartAndOpen(scenario_);
     Bytes small(16);
-    FirmwareImage tooLong{small.data(), MAX_IMAGE_LENGTH + 2};
+    FirmwareImage tooLong{small.data(), 12582722};  // 65,535 blocks and 2 bytes
     FrameBuffer frame;
     EXPECT_EQ(TransferImage(frame, tooLong), RunEnding::ProgrammingFailed);
     EXPECT_TRUE(SimWrittenFrames().empty());
@@ -271,8 +271,8 @@ TEST_F(BootloaderTransferTest, AnImageTooLongToNumberSendsNothing) {
 
 TEST_F(BootloaderTransferTest, TheLongestNumberableImageIsSentWhole) {
     scenario_.keepCallLog = false;
-    ASSERT_EQ(Transfer(MAX_IMAGE_LENGTH - 4), RunEnding::ProgrammingComplete);
-    EXPECT_EQ(SimTester().image.received.size(), MAX_IMAGE_LENGTH);
+    ASSERT_EQ(Transfer(12582716), RunEnding::ProgrammingComplete);
+    EXPECT_EQ(SimTester().image.received.size(), 12582720u);  // 65,535 blocks of 192
     EXPECT_TRUE(TesterHoldsTheImage());
 }
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -141,9 +143,10 @@ TEST_F(LoadFirmwareImageTest, FileProblemsEndWithTheirOwnResultAndLeaveNoBuffer)
          ImageLoadResult::FileUnreadable},
         {"4 GiB", file([](MemoryFile& f) { f.reportedSize = 1ull << 32; }),
          ImageLoadResult::FileUnreadable},
-        {"larger than the length field",
-         file([](MemoryFile& f) { f.reportedSize = 0xFFFFFFFBull; }),
-         ImageLoadResult::FileUnreadable},
+        {"just under 4 GiB", file([](MemoryFile& f) { f.reportedSize = 0xFFFFFFFFull; }),
+         ImageLoadResult::TooLongToNumber},
+        {"one byte past the longest numberable image",
+         file([](MemoryFile& f) { f.reportedSize = 12582717; }), ImageLoadResult::TooLongToNumber},
         {"read fails", file([](MemoryFile& f) { f.readFails = true; }),
          ImageLoadResult::FileUnreadable},
         {"read comes up short", file([](MemoryFile& f) { f.deliverOnly = 999; }),
@@ -206,12 +209,20 @@ TEST_F(LoadFirmwareImageTest, ABufferThatCannotBeAllocatedIsAReadFailure) {
     GTEST_SKIP() << "the address sanitizer's allocator ignores the address-space limit";
 #else
     MemoryFile file;
-    file.reportedSize = 3ull << 30;
+    // The longest numberable image, readable whole: only the allocation can fail.
+    file.bytes.resize(12582716);
     PutFirmwareFile(u"VIVAD-h2.0.bin", file);
-    // In a child process whose address space cannot hold the 3 GiB buffer.
+    // In a child process whose address space has no room left for the buffer.
     const auto loadWithLimitedMemory = [this] {
+        long pages = 0;
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) {
+            std::exit(2);
+        }
+        std::fclose(statm);
         rlimit limit{};
-        limit.rlim_cur = limit.rlim_max = 1ull << 30;
+        limit.rlim_cur = limit.rlim_max =
+            static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (4u << 20);
         setrlimit(RLIMIT_AS, &limit);
         const bool unreadable = Load(20) == ImageLoadResult::FileUnreadable;
         std::exit(unreadable && FirmwareImageBuffer == nullptr ? 0 : 1);

@@ -158,8 +158,13 @@ TEST_F(UpdateRunTest, RevisionPromptWhenTheIdentifyReplyHasAnotherLength) {
         TestHost().promptAnswers = {c.answer};
         EXPECT_EQ(Run(), c.ending);
         EXPECT_EQ(HostTexts(HostEvent::Kind::Prompt),
-                  Lines({std::u16string(REVISION_PROMPT_CAPTION) + u"|" +
-                         std::u16string(REVISION_PROMPT_TEXT)}));
+                  Lines({u"REduzazav Warning|"
+                         u"Failed to read the hardware revision of the USB Power Delivery "
+                         u"Tester.\nPlease check the label on the back of the tester to discover "
+                         u"the hardware revision.\n\nIs this revision #1 hardware ?\nClick YES, "
+                         u"to load the firmware for HX200 (Revision 1 hardware).\nClick NO, to "
+                         u"load the firmware for HX300 (Revision 2 hardware).\nClick Cancel, to "
+                         u"take no action.\n"}));
         EXPECT_EQ(ProgrammedFileLength(), c.fileLength);
         // The tester is already in its bootloader: no switch and no wait for it.
         EXPECT_EQ(IdentificationOpcodes(), Bytes({CMD_IDENTIFY}));
@@ -230,37 +235,50 @@ TEST_F(UpdateRunTest, EveryEndingLeavesThroughTheOneExit) {
     const auto drop = [](SimScenario& s, std::uint32_t request) {
         s.faults.emplace(request, LineFault{FaultKind::DropReply, 0});
     };
+    // The texts as the user reads them, written out rather than taken from the updater.
+    const std::u16string_view NO_TESTER =
+        u"No Corvalt USB Power Delivery Tester device detected.\n"
+        u"You may need to plug in (or install) USB devices.\n";
+    const std::u16string_view SEVERAL_TESTERS =
+        u"This application only supports 1 connected USB Power Delivery Tester device.\n"
+        u"You need to remove USB devices.\n";
     const EndingCase cases[] = {
-        {"no device", [](SimScenario& s) { s.devices.clear(); }, RunEnding::NoTester,
-         NO_TESTER_MESSAGE},
+        {"no device", [](SimScenario& s) { s.devices.clear(); }, RunEnding::NoTester, NO_TESTER},
         {"no tester among the devices", [](SimScenario& s) { s.devices[0].serial = "FT123"; },
-         RunEnding::NoTester, NO_TESTER_MESSAGE},
+         RunEnding::NoTester, NO_TESTER},
         {"two testers", [](SimScenario& s) { s.devices.push_back(SimDevice{"ZVKD0002"}); },
-         RunEnding::SeveralTesters, SEVERAL_TESTERS_MESSAGE},
+         RunEnding::SeveralTesters, SEVERAL_TESTERS},
         {"open fails", [](SimScenario& s) { s.devices[0].openFails = true; }, RunEnding::OpenFailed,
          u""},
         {"no reply to identify or probe",
          [](SimScenario& s) { s.tester.answersIdentify = s.tester.answersProbe = false; },
-         RunEnding::NoReply, NO_TESTER_MESSAGE},
+         RunEnding::NoReply, NO_TESTER},
         {"prompt cancelled", [](SimScenario& s) { s.tester.startsInBootloader = true; },
          RunEnding::Cancelled, u""},
         {"firmware file missing", [](SimScenario&) { TestFolder().files.clear(); },
-         RunEnding::FirmwareNotFound, FIRMWARE_NOT_FOUND_MESSAGE},
+         RunEnding::FirmwareNotFound, u"Failed to find firmware file."},
         {"firmware file unreadable",
          [](SimScenario&) {
              for (auto& [path, file] : TestFolder().files) {
                  file.readFails = true;
              }
          },
-         RunEnding::FirmwareUnreadable, FIRMWARE_UNREADABLE_MESSAGE},
+         RunEnding::FirmwareUnreadable, u"Failed to read firmware file."},
         {"start never answered",
          [&](SimScenario& s) {
              for (std::uint32_t r = 2; r < 5; ++r)
                  drop(s, r);
          },
-         RunEnding::ProgrammingFailed, PROGRAMMING_FAILED_MESSAGE},
+         RunEnding::ProgrammingFailed, u"Failed to program firmware."},
+        {"image too long to number",
+         [](SimScenario&) {
+             for (auto& [path, file] : TestFolder().files) {
+                 file.reportedSize = 12582717;
+             }
+         },
+         RunEnding::ProgrammingFailed, u"Failed to program firmware."},
         {"tester not ready", [](SimScenario& s) { s.tester.readyStatus = 0x0100; },
-         RunEnding::TesterNotReady, TESTER_NOT_READY_MESSAGE},
+         RunEnding::TesterNotReady, u"Please unplug and reconnect the tester and try again."},
         {"programmed", [](SimScenario&) {}, RunEnding::ProgrammingComplete, u""},
     };
     for (const auto& c : cases) {
@@ -281,6 +299,15 @@ TEST_F(UpdateRunTest, EveryEndingLeavesThroughTheOneExit) {
                               HostTexts(HostEvent::Kind::Line).back() == COMPLETE_LINE;
         EXPECT_EQ(complete, c.ending == RunEnding::ProgrammingComplete);
     }
+}
+
+TEST_F(UpdateRunTest, AnImageTooLongToNumberIsRefusedBeforeAnyOfTheTransfer) {
+    MemoryFile huge;
+    huge.reportedSize = 12582717;  // its image would need a 65,536th block
+    PutFirmwareFile(u"VIVAD-h2.0.bin", huge);
+    EXPECT_EQ(Run(), RunEnding::ProgrammingFailed);
+    EXPECT_EQ(SentOpcodes(), Bytes({CMD_IDENTIFY, CMD_ENTER_BOOTLOADER}));
+    EXPECT_EQ(HostTexts(HostEvent::Kind::Line), Lines({u"Current firmware version: 3.8\n"}));
 }
 
 TEST_F(UpdateRunTest, LinesOfConsecutiveRunsAccumulate) {

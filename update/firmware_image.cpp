@@ -6,36 +6,39 @@
 
 #include "update/crc32.h"
 #include "update/firmware_file.h"
+#include "update/tester_commands.h"
 
 std::uint8_t* FirmwareImageBuffer = nullptr;
 
 namespace {
 
 constexpr std::uint8_t PAD_BYTE = 0xFF;
+constexpr std::uint32_t CRC_BYTES = 4;
 // Room beyond the file for one pad byte and the CRC trailer.
-constexpr std::uint32_t IMAGE_EXTRA_BYTES = 5;
-// The largest file whose image length still fits the 32-bit length field.
-constexpr std::uint64_t MAX_FILE_SIZE =
-    std::numeric_limits<std::uint32_t>::max() - IMAGE_EXTRA_BYTES;
+constexpr std::uint32_t IMAGE_EXTRA_BYTES = 1 + CRC_BYTES;
 
 // Reads the whole open file into a fresh FirmwareImageBuffer; its size in `fileLength`.
-bool ReadWholeFile(FirmwareFile file, std::uint32_t& fileLength) {
+ImageLoadResult ReadWholeFile(FirmwareFile file, std::uint32_t& fileLength) {
     std::uint64_t size = 0;
-    if (!GetFirmwareFileSize(file, size) || size > MAX_FILE_SIZE) {
-        return false;
+    if (!GetFirmwareFileSize(file, size) || size > std::numeric_limits<std::uint32_t>::max()) {
+        return ImageLoadResult::FileUnreadable;
+    }
+    // An image whose blocks cannot all be numbered is refused before any of it is read.
+    if (size + size % 2 + CRC_BYTES > MAX_IMAGE_LENGTH) {
+        return ImageLoadResult::TooLongToNumber;
     }
     const auto size32 = static_cast<std::uint32_t>(size);
     FirmwareImageBuffer = static_cast<std::uint8_t*>(std::malloc(size32 + IMAGE_EXTRA_BYTES));
     if (FirmwareImageBuffer == nullptr) {
-        return false;
+        return ImageLoadResult::FileUnreadable;
     }
     std::uint32_t delivered = 0;
     // A short image must never be flashed, so a read that fails or stops early is an error.
     if (!ReadFirmwareFile(file, FirmwareImageBuffer, size32, delivered) || delivered != size32) {
-        return false;
+        return ImageLoadResult::FileUnreadable;
     }
     fileLength = size32;
-    return true;
+    return ImageLoadResult::Loaded;
 }
 
 }  // namespace
@@ -65,11 +68,11 @@ ImageLoadResult LoadFirmwareImage(HardwareRevision revision, FirmwareImage& imag
         return ImageLoadResult::FileNotFound;
     }
     std::uint32_t fileLength = 0;
-    const bool read = ReadWholeFile(file, fileLength);
+    const ImageLoadResult read = ReadWholeFile(file, fileLength);
     CloseFirmwareFile(file);
-    if (!read) {
+    if (read != ImageLoadResult::Loaded) {
         FreeFirmwareImage();
-        return ImageLoadResult::FileUnreadable;
+        return read;
     }
     image.bytes = FirmwareImageBuffer;
     image.totalLength = CompleteFirmwareImage(FirmwareImageBuffer, fileLength);

@@ -17,11 +17,12 @@ struct FirmwareImage {
 // the outcome.
 extern std::uint8_t* FirmwareImageBuffer;
 
-enum class ImageLoadResult { Loaded, FileNotFound, FileUnreadable };
+enum class ImageLoadResult { Loaded, FileNotFound, FileUnreadable, TooLongToNumber };
 
 // Builds the image for `revision` from the file beside the executable. FileNotFound when the
 // path cannot be formed or the file cannot be opened, FileUnreadable when its size cannot be had,
-// is too large for an image, its buffer cannot be allocated, or its read fails or comes up short.
+// is 4 GiB or more, its buffer cannot be allocated, or its read fails or comes up short;
+// TooLongToNumber when its image would need more blocks than can be numbered.
 ImageLoadResult LoadFirmwareImage(HardwareRevision revision, FirmwareImage& image);
 
 // Pads the `fileLength` bytes at the start of `buffer` to an even count and appends their CRC-32.

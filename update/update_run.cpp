@@ -78,6 +78,8 @@ RunEnding RunPhases(FrameBuffer& frame) {
             return RunEnding::FirmwareNotFound;
         case ImageLoadResult::FileUnreadable:
             return RunEnding::FirmwareUnreadable;
+        case ImageLoadResult::TooLongToNumber:
+            return RunEnding::ProgrammingFailed;
     }
     return TransferImage(frame, image);
 }

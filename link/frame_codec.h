@@ -9,9 +9,11 @@ constexpr std::uint8_t FRAME_STX = 0x02;
 constexpr std::uint8_t FRAME_ETX = 0x03;
 // STX, length, checksum and ETX around the payload.
 constexpr std::size_t FRAME_OVERHEAD = 4;
-// The transmit buffer holds 256 bytes, so a request carries at most 251 payload bytes.
+// Every request frame is assembled in a transmit buffer of 256 bytes; requests carry at most
+// 251 payload bytes.
 constexpr std::size_t TRANSMIT_BUFFER_SIZE = 256;
-constexpr std::size_t MAX_REQUEST_PAYLOAD = TRANSMIT_BUFFER_SIZE - FRAME_OVERHEAD - 1;
+constexpr std::size_t MAX_REQUEST_PAYLOAD = 251;
+static_assert(MAX_REQUEST_PAYLOAD + FRAME_OVERHEAD <= TRANSMIT_BUFFER_SIZE);
 // Room for the longest frame a one-byte length allows: 2 + 255 + 2 bytes.
 constexpr std::size_t FRAME_BUFFER_SIZE = 260;
 // Payload byte k of a received frame stands at buffer byte k + 2.

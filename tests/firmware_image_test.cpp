@@ -170,7 +170,7 @@ TEST_F(LoadFirmwareImageTest, MissingFileIsNotFound) {
     EXPECT_EQ(FirmwareImageBuffer, nullptr);
 }
 
-TEST_F(LoadFirmwareImageTest, PathsThatDoNotFitThePathBufferAreNotTried) {
+TEST_F(LoadFirmwareImageTest, PathsThatCannotBeFormedWholeAreNotTried) {
     // 300 units with the terminating zero: the folder may take 285 units beside a 14-unit name.
     const std::u16string name = u"VIVAD-h1.0.bin";
     const auto executableIn = [](std::size_t folderLength) {
@@ -190,10 +190,15 @@ TEST_F(LoadFirmwareImageTest, PathsThatDoNotFitThePathBufferAreNotTried) {
     EXPECT_EQ(Load(10), ImageLoadResult::FileNotFound);
     EXPECT_TRUE(TestFolder().openedPaths.empty());
 
-    SetUp();
-    TestFolder().executablePath.clear();
-    EXPECT_EQ(Load(10), ImageLoadResult::FileNotFound);
-    EXPECT_TRUE(TestFolder().openedPaths.empty());
+    // No path at all, and a path with no folder, whose bare name would be looked for in the
+    // current directory.
+    for (const char16_t* executable : {u"", u"vivad-updater.exe"}) {
+        SetUp();
+        TestFolder().executablePath = executable;
+        TestFolder().files[u"VIVAD-h1.0.bin"].bytes = PatternBytes(10);
+        EXPECT_EQ(Load(10), ImageLoadResult::FileNotFound);
+        EXPECT_TRUE(TestFolder().openedPaths.empty());
+    }
 }
 
 #if defined(__SANITIZE_ADDRESS__)

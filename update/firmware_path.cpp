@@ -9,9 +9,11 @@ std::u16string_view FirmwareFileName(HardwareRevision revision) {
 bool ComposeFirmwarePath(std::u16string_view executablePath, HardwareRevision revision,
                          std::u16string& path) {
     const std::size_t lastBackslash = executablePath.rfind(u'\\');
-    const std::u16string_view folder = lastBackslash == std::u16string_view::npos
-                                           ? std::u16string_view{}
-                                           : executablePath.substr(0, lastBackslash + 1);
+    // Without a folder the bare name would be looked for in the current directory.
+    if (lastBackslash == std::u16string_view::npos) {
+        return false;
+    }
+    const std::u16string_view folder = executablePath.substr(0, lastBackslash + 1);
     const std::u16string_view name = FirmwareFileName(revision);
     if (folder.size() + name.size() + 1 > FIRMWARE_PATH_CAPACITY) {
         return false;

@@ -14,6 +14,7 @@ constexpr HardwareRevision REVISION_1_CODE = 10;
 std::u16string_view FirmwareFileName(HardwareRevision revision);
 
 // The executable's folder (up to and including its last backslash) followed by the revision's
-// file name. False when the result, with its terminating zero, would not fit the path buffer.
+// file name. False when the path has no folder, or when the result, with its terminating zero,
+// would not fit the path buffer.
 bool ComposeFirmwarePath(std::u16string_view executablePath, HardwareRevision revision,
                          std::u16string& path);

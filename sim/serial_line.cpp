@@ -11,7 +11,7 @@ constexpr std::uint8_t ETX = 0x03;
 // Never STX, so that the garbage stream never starts a frame.
 constexpr std::uint8_t GARBAGE_PATTERN[] = {0x55, 0xAA, 0x00, 0xFF, 0x13, 0x80};
 
-std::optional<LineFault> TakeFault(SerialLine& line, std::uint32_t request, FaultKind kind) {
+std::optional<LineFault> FindFault(SerialLine& line, std::uint32_t request, FaultKind kind) {
     const auto range = line.faults.equal_range(request);
     for (auto it = range.first; it != range.second; ++it) {
         if (it->second.kind == kind) {
@@ -22,7 +22,7 @@ std::optional<LineFault> TakeFault(SerialLine& line, std::uint32_t request, Faul
 }
 
 bool HasFault(SerialLine& line, std::uint32_t request, FaultKind kind) {
-    return TakeFault(line, request, kind).has_value();
+    return FindFault(line, request, kind).has_value();
 }
 
 // Puts reply bytes on the wire towards the chip, and from the chip to the PC.
@@ -68,7 +68,7 @@ std::vector<std::uint8_t> WithReplyFaults(SerialLine& line, std::uint32_t reques
     if (HasFault(line, request, FaultKind::EmptyReply)) {
         payload.clear();
     }
-    if (const auto late = TakeFault(line, request, FaultKind::LateReply)) {
+    if (const auto late = FindFault(line, request, FaultKind::LateReply)) {
         readyAt += late->lateByNs;
     }
     std::vector<std::uint8_t> frame = FrameOf(payload);

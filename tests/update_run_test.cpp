@@ -58,14 +58,6 @@ class UpdateRunTest : public SimFixture {
         return -1;
     }
 
-    static int Count(std::uint8_t opcode) {
-        int count = 0;
-        for (auto op : SentOpcodes()) {
-            count += op == opcode ? 1 : 0;
-        }
-        return count;
-    }
-
     static Bytes IdentificationOpcodes() {
         Bytes opcodes;
         for (auto op : SentOpcodes()) {
@@ -220,7 +212,7 @@ TEST_F(UpdateRunTest, ALateBootloaderReplyIsTheFirstFrameTheTransferReads) {
     Fault(1, FaultKind::LateReply, 1100 * NS_PER_MS);
     EXPECT_EQ(Run(), RunEnding::ProgrammingComplete);
     // The first start attempt is judged by the switch's reply, so the start goes out twice.
-    EXPECT_EQ(Count(CMD_START_PROGRAMMING), 2);
+    EXPECT_EQ(SentCount(CMD_START_PROGRAMMING), 2);
     EXPECT_EQ(ProgrammedFileLength(), REVISION_2_FILE_LENGTH);
 }
 

@@ -2,9 +2,13 @@
 
 #include "update/firmware_file.h"
 
+namespace {
+
 std::u16string_view FirmwareFileName(HardwareRevision revision) {
     return revision == REVISION_2_CODE ? u"VIVAD-h2.0.bin" : u"VIVAD-h1.0.bin";
 }
+
+}  // namespace
 
 bool ComposeFirmwarePath(std::u16string_view executablePath, HardwareRevision revision,
                          std::u16string& path) {

@@ -11,8 +11,6 @@ using HardwareRevision = std::uint8_t;
 constexpr HardwareRevision REVISION_2_CODE = 20;
 constexpr HardwareRevision REVISION_1_CODE = 10;
 
-std::u16string_view FirmwareFileName(HardwareRevision revision);
-
 // The executable's folder (up to and including its last backslash) followed by the revision's
 // file name. False when the path has no folder, or when the result, with its terminating zero,
 // would not fit the path buffer.

@@ -52,6 +52,18 @@ HardwareRevision RevisionFromHardwareCode(std::uint8_t code) {
     return code >= 20 && code <= 29 ? REVISION_2_CODE : code;
 }
 
+// The version byte in tenths as the status line shows it: 45 as "Current firmware version: 4.5\n".
+std::u16string FirmwareVersionLine(std::uint8_t tenths) {
+    std::u16string line = u"Current firmware version: ";
+    for (char c : std::to_string(tenths / 10)) {
+        line += static_cast<char16_t>(c);
+    }
+    line += u'.';
+    line += static_cast<char16_t>(u'0' + tenths % 10);
+    line += u'\n';
+    return line;
+}
+
 RunEnding RunPhases(FrameBuffer& frame) {
     switch (FindAndOpenTester()) {
         case TesterSearchResult::TesterOpened:
@@ -85,17 +97,6 @@ RunEnding RunPhases(FrameBuffer& frame) {
 }
 
 }  // namespace
-
-std::u16string FirmwareVersionLine(std::uint8_t tenths) {
-    std::u16string line = u"Current firmware version: ";
-    for (char c : std::to_string(tenths / 10)) {
-        line += static_cast<char16_t>(c);
-    }
-    line += u'.';
-    line += static_cast<char16_t>(u'0' + tenths % 10);
-    line += u'\n';
-    return line;
-}
 
 Identification IdentifyTester(FrameBuffer& frame) {
     if (AskTester(frame, CMD_IDENTIFY)) {

@@ -24,6 +24,3 @@ void EnterBootloader(FrameBuffer& frame);
 // The run's one exit: shows the ending's message if it has one, frees the image and enables
 // PROGRAM again.
 void EndRun(RunEnding ending);
-
-// Version byte in tenths as the status line shows it, e.g. 45 as "Current firmware version: 4.5\n".
-std::u16string FirmwareVersionLine(std::uint8_t tenths);

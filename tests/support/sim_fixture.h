@@ -51,6 +51,14 @@ class SimFixture : public ::testing::Test {
         return opcodes;
     }
 
+    static int SentCount(std::uint8_t opcode) {
+        int count = 0;
+        for (auto op : SentOpcodes()) {
+            count += op == opcode ? 1 : 0;
+        }
+        return count;
+    }
+
     static double NowMs() { return static_cast<double>(SimNow()) / NS_PER_MS; }
 };
 

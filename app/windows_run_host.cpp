@@ -7,8 +7,8 @@
 
 #include "app/main_window.h"
 #include "res/resource_ids.h"
-#include "update/run_ending.h"
 #include "update/run_host.h"
+#include "update/run_texts.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "the W functions take UTF-16 code units");
 
@@ -29,7 +29,7 @@ void StatusLog(std::u16string_view line) {
 
 void ShowError(std::u16string_view text) {
     const std::wstring message = Terminated(text);
-    const std::wstring caption = Terminated(ERROR_CAPTION);
+    const std::wstring caption = Terminated(RunTextOf(RunText::ErrorCaption));
     MessageBoxW(MainWindow, message.c_str(), caption.c_str(), MB_OK);
 }
 

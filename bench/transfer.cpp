@@ -21,6 +21,7 @@
 #include "tests/support/sim_fixture.h"
 #include "update/firmware_image.h"
 #include "update/run_ending.h"
+#include "update/run_texts.h"
 #include "update/tester_commands.h"
 #include "update/update_run.h"
 
@@ -124,7 +125,7 @@ Result Measure(std::size_t fileLength) {
     r.blocks = static_cast<std::uint32_t>((r.totalLength + BLOCK_SIZE - 1) / BLOCK_SIZE);
     r.complete = ending == RunEnding::ProgrammingComplete && SimTester().image.crcGood;
     for (const HostEvent& e : TestHost().events) {
-        if (e.kind == HostEvent::Kind::Line && e.text == COMPLETE_LINE) {
+        if (e.kind == HostEvent::Kind::Line && e.text == RunTextOf(RunText::CompleteLine)) {
             r.transferMs = static_cast<double>(e.atNs - firstBlockAtNs) / NS_PER_MS;
         }
     }

@@ -19,6 +19,7 @@
 #include "update/bootloader_transfer.h"
 #include "update/firmware_image.h"
 #include "update/run_ending.h"
+#include "update/run_texts.h"
 #include "update/tester_commands.h"
 
 namespace {
@@ -191,8 +192,8 @@ void FuzzTransfer(Input& in) {
     Check(elapsed <= bound, "the transfer lasts no longer than its retries and timeouts allow");
     int burning = 0, complete = 0;
     for (const HostEvent& e : TestHost().events) {
-        burning += e.text == BURNING_LINE ? 1 : 0;
-        complete += e.text == COMPLETE_LINE ? 1 : 0;
+        burning += e.text == RunTextOf(RunText::BurningLine) ? 1 : 0;
+        complete += e.text == RunTextOf(RunText::CompleteLine) ? 1 : 0;
     }
     if (std::getenv("FUZZ_TRACE") != nullptr) {
         std::fprintf(stderr, "transfer of %u blocks: ending %d after %d writes, %.3f s\n", blocks,

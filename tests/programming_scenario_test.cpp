@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "tests/support/sim_fixture.h"
+#include "update/run_texts.h"
 #include "update/update_run.h"
 
 namespace {
@@ -35,9 +36,9 @@ TEST_F(ProgrammingScenarioTest, Programs64KiBEndToEndWithRealisticTiming) {
     std::int64_t burning = 0;
     std::int64_t complete = 0;
     for (const HostEvent& event : events) {
-        if (event.text == BURNING_LINE)
+        if (event.text == RunTextOf(RunText::BurningLine))
             burning = event.atNs;
-        if (event.text == COMPLETE_LINE)
+        if (event.text == RunTextOf(RunText::CompleteLine))
             complete = event.atNs;
     }
     std::printf(

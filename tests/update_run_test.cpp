@@ -1,4 +1,5 @@
 #include "update/update_run.h"
+#include "update/run_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -167,7 +168,7 @@ TEST_F(UpdateRunTest, RevisionPromptWhenTheIdentifyReplyHasAnotherLength) {
             EXPECT_NE(TesterLink, nullptr) << "the link stays open after the run";
         } else {
             EXPECT_LT(WriteTimeMs(CMD_START_PROGRAMMING), 300.0);
-            EXPECT_EQ(HostTexts(HostEvent::Kind::Line).front(), BURNING_LINE);
+            EXPECT_EQ(HostTexts(HostEvent::Kind::Line).front(), RunTextOf(RunText::BurningLine));
         }
     }
 }
@@ -189,7 +190,8 @@ TEST_F(UpdateRunTest, ProbeAtOnceWhenIdentifyGetsNoReply) {
         EXPECT_EQ(ProgrammedFileLength(), REVISION_1_FILE_LENGTH);
         // 100 ms pause, then the 1000 ms wait that ends at the first empty read past it.
         EXPECT_NEAR(WriteTimeMs(CMD_PROBE_REV1) - WriteTimeMs(CMD_IDENTIFY), 1101.0, 0.01);
-        EXPECT_EQ(HostTexts(HostEvent::Kind::Line).front(), BURNING_LINE) << "no version line";
+        EXPECT_EQ(HostTexts(HostEvent::Kind::Line).front(), RunTextOf(RunText::BurningLine))
+            << "no version line";
     }
 }
 
@@ -287,8 +289,9 @@ TEST_F(UpdateRunTest, EveryEndingLeavesThroughTheOneExit) {
         EXPECT_EQ(events.back().kind, HostEvent::Kind::Enable);
         EXPECT_EQ(HostTexts(HostEvent::Kind::Enable).size(), 1u);
         EXPECT_EQ(FirmwareImageBuffer, nullptr);
-        const bool complete = !HostTexts(HostEvent::Kind::Line).empty() &&
-                              HostTexts(HostEvent::Kind::Line).back() == COMPLETE_LINE;
+        const bool complete =
+            !HostTexts(HostEvent::Kind::Line).empty() &&
+            HostTexts(HostEvent::Kind::Line).back() == RunTextOf(RunText::CompleteLine);
         EXPECT_EQ(complete, c.ending == RunEnding::ProgrammingComplete);
     }
 }

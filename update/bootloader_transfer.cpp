@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "update/run_host.h"
+#include "update/run_texts.h"
 #include "update/tester_commands.h"
 
 namespace {
@@ -97,7 +98,7 @@ RunEnding TransferImage(FrameBuffer& frame, const FirmwareImage& image) {
     if (image.totalLength > MAX_IMAGE_LENGTH) {
         return RunEnding::ProgrammingFailed;
     }
-    StatusLog(BURNING_LINE);
+    StatusLog(RunTextOf(RunText::BurningLine));
     const int starts = AnnounceImage(frame, image.totalLength);
     if (starts == 0) {
         return RunEnding::ProgrammingFailed;
@@ -119,6 +120,6 @@ RunEnding TransferImage(FrameBuffer& frame, const FirmwareImage& image) {
             return RunEnding::ProgrammingFailed;
         }
     }
-    StatusLog(COMPLETE_LINE);
+    StatusLog(RunTextOf(RunText::CompleteLine));
     return RunEnding::ProgrammingComplete;
 }

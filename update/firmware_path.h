@@ -5,11 +5,7 @@
 #include <string>
 #include <string_view>
 
-using HardwareRevision = std::uint8_t;
-
-// Only this code means revision-2 hardware; every other code is revision 1.
-constexpr HardwareRevision REVISION_2_CODE = 20;
-constexpr HardwareRevision REVISION_1_CODE = 10;
+#include "update/tester_commands.h"
 
 // The executable's folder (up to and including its last backslash) followed by the revision's
 // file name. False when the path has no folder, or when the result, with its terminating zero,

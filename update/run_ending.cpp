@@ -1,20 +1,22 @@
 #include "update/run_ending.h"
 
+#include "update/run_texts.h"
+
 std::u16string_view EndingMessage(RunEnding ending) {
     switch (ending) {
         case RunEnding::NoTester:
         case RunEnding::NoReply:
-            return NO_TESTER_MESSAGE;
+            return RunTextOf(RunText::NoTesterMessage);
         case RunEnding::SeveralTesters:
-            return SEVERAL_TESTERS_MESSAGE;
+            return RunTextOf(RunText::SeveralTestersMessage);
         case RunEnding::FirmwareNotFound:
-            return FIRMWARE_NOT_FOUND_MESSAGE;
+            return RunTextOf(RunText::FirmwareNotFoundMessage);
         case RunEnding::FirmwareUnreadable:
-            return FIRMWARE_UNREADABLE_MESSAGE;
+            return RunTextOf(RunText::FirmwareUnreadableMessage);
         case RunEnding::ProgrammingFailed:
-            return PROGRAMMING_FAILED_MESSAGE;
+            return RunTextOf(RunText::ProgrammingFailedMessage);
         case RunEnding::TesterNotReady:
-            return TESTER_NOT_READY_MESSAGE;
+            return RunTextOf(RunText::TesterNotReadyMessage);
         case RunEnding::ProgrammingComplete:
         case RunEnding::OpenFailed:
         case RunEnding::Cancelled:

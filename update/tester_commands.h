@@ -1,8 +1,25 @@
-// The tester's command set: opcodes, the bootloader's limits, and the waits around each command.
+// The tester's command set: hardware revision codes, opcodes, the bootloader's limits, and the
+// waits around each command.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+// The revision code the run settles for the tester, 0 to 255: only REVISION_2_CODE means
+// revision-2 hardware, every other code revision 1.
+using HardwareRevision = std::uint8_t;
+constexpr HardwareRevision REVISION_2_CODE = 20;
+constexpr HardwareRevision REVISION_1_CODE = 10;
+// Identify reports revision-2 hardware as any code in this range; every other code is kept as
+// reported, and so means revision 1.
+constexpr std::uint8_t REVISION_2_HARDWARE_CODE_FIRST = 20;
+constexpr std::uint8_t REVISION_2_HARDWARE_CODE_LAST = 29;
+
+constexpr HardwareRevision RevisionFromHardwareCode(std::uint8_t code) {
+    return code >= REVISION_2_HARDWARE_CODE_FIRST && code <= REVISION_2_HARDWARE_CODE_LAST
+               ? REVISION_2_CODE
+               : code;
+}
 
 // Running firmware.
 constexpr std::uint8_t CMD_IDENTIFY = 0x01;

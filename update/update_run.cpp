@@ -1,12 +1,11 @@
 #include "update/update_run.h"
 
-#include <string>
-
 #include "link/clock.h"
 #include "link/tester_discovery.h"
 #include "update/bootloader_transfer.h"
 #include "update/firmware_image.h"
 #include "update/run_host.h"
+#include "update/run_texts.h"
 #include "update/tester_commands.h"
 
 namespace {
@@ -35,7 +34,8 @@ Identification Ending(RunEnding ending) {
 
 // The tester answered but cannot tell its revision: the user reads it off the label.
 Identification AskUserForRevision() {
-    switch (AskRevision(REVISION_PROMPT_CAPTION, REVISION_PROMPT_TEXT)) {
+    switch (AskRevision(RunTextOf(RunText::RevisionPromptCaption),
+                        RunTextOf(RunText::RevisionPromptText))) {
         case PromptAnswer::Yes:
             return Revision(REVISION_1_CODE, false);
         case PromptAnswer::No:
@@ -45,23 +45,6 @@ Identification AskUserForRevision() {
             break;
     }
     return Ending(RunEnding::Cancelled);
-}
-
-// Hardware codes 20 to 29 are all revision-2 hardware; any other code stays as reported.
-HardwareRevision RevisionFromHardwareCode(std::uint8_t code) {
-    return code >= 20 && code <= 29 ? REVISION_2_CODE : code;
-}
-
-// The version byte in tenths as the status line shows it: 45 as "Current firmware version: 4.5\n".
-std::u16string FirmwareVersionLine(std::uint8_t tenths) {
-    std::u16string line = u"Current firmware version: ";
-    for (char c : std::to_string(tenths / 10)) {
-        line += static_cast<char16_t>(c);
-    }
-    line += u'.';
-    line += static_cast<char16_t>(u'0' + tenths % 10);
-    line += u'\n';
-    return line;
 }
 
 RunEnding RunPhases(FrameBuffer& frame) {

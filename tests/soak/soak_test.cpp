@@ -19,6 +19,7 @@
 #include "tests/support/sim_fixture.h"
 #include "tests/sweep/run_checks.h"
 #include "update/firmware_image.h"
+#include "update/run_texts.h"
 #include "update/update_run.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -227,10 +228,10 @@ TEST(Soak, AThousandConsecutiveRunsLeaveNothingBehind) {
                 if (e.text.starts_with(u"Current firmware version: ")) {
                     EXPECT_EQ(burnings + completes, 0) << "version line after the transfer's";
                     ++versions;
-                } else if (e.text == BURNING_LINE) {
+                } else if (e.text == RunTextOf(RunText::BurningLine)) {
                     EXPECT_EQ(completes, 0);
                     ++burnings;
-                } else if (e.text == COMPLETE_LINE) {
+                } else if (e.text == RunTextOf(RunText::CompleteLine)) {
                     EXPECT_EQ(burnings, 1);
                     ++completes;
                 } else {

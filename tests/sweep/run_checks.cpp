@@ -11,6 +11,7 @@
 #include "tests/support/memory_firmware_folder.h"
 #include "tests/support/sim_fixture.h"
 #include "update/firmware_image.h"
+#include "update/run_texts.h"
 #include "update/tester_commands.h"
 #include "update/update_run.h"
 
@@ -385,11 +386,11 @@ RunVerdict JudgeRun(RunEnding ending, const std::vector<SimCall>& calls, std::si
                 }
                 break;
             case HostEvent::Kind::Line:
-                if (e.text == BURNING_LINE) {
+                if (e.text == RunTextOf(RunText::BurningLine)) {
                     ++burning;
                     burningAt = i;
                 }
-                if (e.text == COMPLETE_LINE) {
+                if (e.text == RunTextOf(RunText::CompleteLine)) {
                     ++complete;
                     completeAt = i;
                 }

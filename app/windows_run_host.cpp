@@ -50,6 +50,9 @@ PromptAnswer AskRevision(std::u16string_view caption, std::u16string_view text) 
     }
 }
 
+// The window shows no progress of its own; the status lines tell the phases.
+void ReportProgress(const TransferProgress&) {}
+
 void EnableProgramButton(bool enabled) {
     EnableWindow(GetDlgItem(MainWindow, IDC_PROGRAM), enabled ? TRUE : FALSE);
 }

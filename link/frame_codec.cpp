@@ -4,6 +4,7 @@
 
 #include "link/clock.h"
 #include "link/d2xx.h"
+#include "link/frame_trace.h"
 #include "link/tester_link.h"
 
 namespace {
@@ -12,6 +13,15 @@ namespace {
 std::uint8_t transmitBuffer[TRANSMIT_BUFFER_SIZE];
 
 constexpr std::uint32_t EMPTY_READ_PAUSE_MS = 10;
+
+FrameWatcher frameWatcher = nullptr;
+
+void Watch(FrameEvent event, const std::uint8_t* bytes, std::size_t length,
+           std::uint32_t timeoutMs) {
+    if (frameWatcher != nullptr) {
+        frameWatcher(event, bytes, length, timeoutMs);
+    }
+}
 
 // Milliseconds since `start`, by the performance-counter arithmetic: whole microseconds,
 // truncated, as a double. Split so that long waits cannot overflow the multiplication.
@@ -29,6 +39,10 @@ std::uint32_t ReadBytes(std::uint8_t* destination, std::uint32_t count) {
 }
 
 }  // namespace
+
+void WatchFrames(FrameWatcher watcher) {
+    frameWatcher = watcher;
+}
 
 std::size_t EncodeFrame(const std::uint8_t* payload, std::size_t length, std::uint8_t* out) {
     if (length > MAX_REQUEST_PAYLOAD) {
@@ -56,6 +70,7 @@ void SendFrame(const std::uint8_t* payload, std::size_t length) {
     }
     std::uint32_t written = 0;
     FT_Write(TesterLink, transmitBuffer, static_cast<std::uint32_t>(frameLength), &written);
+    Watch(FrameEvent::Written, transmitBuffer, frameLength, 0);
 }
 
 bool ReceiveFrame(FrameBuffer& frame, std::uint32_t timeoutMs) {
@@ -72,6 +87,7 @@ bool ReceiveFrame(FrameBuffer& frame, std::uint32_t timeoutMs) {
     for (;;) {
         if (ReadBytes(&b[0], 1) != 1) {
             if (pastDeadline()) {
+                Watch(FrameEvent::NoFrame, nullptr, 0, timeoutMs);
                 return false;
             }
             SleepMilliseconds(EMPTY_READ_PAUSE_MS);
@@ -82,11 +98,13 @@ bool ReceiveFrame(FrameBuffer& frame, std::uint32_t timeoutMs) {
         const bool wholeFrame = b[0] == FRAME_STX && ReadBytes(&b[1], 1) == 1 &&
                                 ReadBytes(&b[2], b[1] + 2u) == b[1] + 2u;
         if (wholeFrame) {
+            Watch(FrameEvent::Received, b, b[1] + FRAME_OVERHEAD, 0);
             return true;
         }
         // Tested here too, so that a line that keeps sending without ever completing a frame
         // cannot hold the caller past its deadline.
         if (pastDeadline()) {
+            Watch(FrameEvent::NoFrame, nullptr, 0, timeoutMs);
             return false;
         }
     }

@@ -10,27 +10,14 @@ FT_HANDLE TesterLink = nullptr;
 
 namespace {
 
-bool IsTesterSerial(const char* serial) {
-    return std::strncmp(serial, TESTER_SERIAL_PREFIX, TESTER_SERIAL_PREFIX_LENGTH) == 0;
-}
-
-}  // namespace
-
-TesterSearchResult FindAndOpenTester() {
-    if (TesterLink != nullptr) {
-        FT_Close(TesterLink);
-        TesterLink = nullptr;
-    }
-
+// One enumeration of the attached devices, in the library's order. The statuses are not looked
+// at: a count query that writes nothing reads as no device, and a by-index query that fails
+// leaves an empty serial number, which is no tester's.
+std::vector<AttachedTester> EnumerateTesters() {
+    std::vector<AttachedTester> testers;
     std::uint32_t deviceCount = 0;
     FT_ListDevices(&deviceCount, nullptr, FT_LIST_NUMBER_ONLY);
-    if (deviceCount == 0) {
-        return TesterSearchResult::NoTester;
-    }
-
     char serial[SERIAL_NUMBER_BUFFER_SIZE];
-    char testerSerial[SERIAL_NUMBER_BUFFER_SIZE] = {};
-    std::uint32_t testerCount = 0;
     for (std::uint32_t index = 0; index < deviceCount; ++index) {
         // Cleared before every query, so that a query that fails reads as no serial number
         // rather than as the previous device's once more.
@@ -39,19 +26,51 @@ TesterSearchResult FindAndOpenTester() {
                        FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
         serial[sizeof serial - 1] = '\0';
         if (IsTesterSerial(serial)) {
+            testers.push_back({index, serial});
+        }
+    }
+    return testers;
+}
+
+}  // namespace
+
+bool IsTesterSerial(const char* serial) {
+    return std::strncmp(serial, TESTER_SERIAL_PREFIX, TESTER_SERIAL_PREFIX_LENGTH) == 0;
+}
+
+std::vector<AttachedTester> ListAttachedTesters() {
+    return EnumerateTesters();
+}
+
+TesterSearchResult FindAndOpenTester() {
+    std::string foundSerial;
+    return FindAndOpenTester({}, foundSerial);
+}
+
+TesterSearchResult FindAndOpenTester(std::string_view wantedSerial, std::string& foundSerial) {
+    foundSerial.clear();
+    if (TesterLink != nullptr) {
+        FT_Close(TesterLink);
+        TesterLink = nullptr;
+    }
+
+    std::uint32_t testerCount = 0;
+    for (const AttachedTester& tester : EnumerateTesters()) {
+        if (wantedSerial.empty() || tester.serial == wantedSerial) {
             ++testerCount;
-            std::memcpy(testerSerial, serial, sizeof serial);
+            foundSerial = tester.serial;
         }
     }
     if (testerCount == 0) {
         return TesterSearchResult::NoTester;
     }
     if (testerCount > 1) {
+        foundSerial.clear();
         return TesterSearchResult::SeveralTesters;
     }
 
     FT_HANDLE handle = nullptr;
-    if (FT_OpenEx(testerSerial, FT_OPEN_BY_SERIAL_NUMBER, &handle) != FT_OK) {
+    if (FT_OpenEx(foundSerial.data(), FT_OPEN_BY_SERIAL_NUMBER, &handle) != FT_OK) {
         return TesterSearchResult::OpenFailed;
     }
     TesterLink = handle;

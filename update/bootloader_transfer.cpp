@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "update/run_host.h"
+#include "update/run_stop.h"
 #include "update/run_texts.h"
 #include "update/tester_commands.h"
 
@@ -32,25 +33,33 @@ bool ReplyNumber(const FrameBuffer& frame, std::uint16_t& number) {
     return true;
 }
 
-// Sends the start request until the bootloader accepts it. Returns the number of sends it took,
-// or 0 when none was accepted.
-int AnnounceImage(FrameBuffer& frame, std::uint32_t totalLength) {
-    for (int attempt = 1; attempt <= START_ATTEMPTS; ++attempt) {
+// How one request, with its resends, came out.
+enum class Outcome { Accepted, Failed, Stopped };
+
+// Sends the start request until the bootloader accepts it; `sends` is how many it took.
+Outcome AnnounceImage(FrameBuffer& frame, std::uint32_t totalLength, int& sends) {
+    for (sends = 1; sends <= START_ATTEMPTS; ++sends) {
+        if (RunStopRequested()) {
+            return Outcome::Stopped;
+        }
         frame.bytes[0] = CMD_START_PROGRAMMING;
         std::memcpy(&frame.bytes[1], START_MAGIC, sizeof START_MAGIC);
         PutLittleEndian(&frame.bytes[5], totalLength, 4);
         if (Exchange(frame, START_REQUEST_LENGTH, START_REPLY_TIMEOUT_MS) &&
             frame.ReplyLength() >= 1 && frame.ReplyByte(0) == CMD_START_PROGRAMMING) {
-            return attempt;
+            return Outcome::Accepted;
         }
     }
-    return 0;
+    return Outcome::Failed;
 }
 
-enum class Readiness { Ready, NotReady, NoReply };
+enum class Readiness { Ready, NotReady, NoReply, Stopped };
 
 Readiness AwaitReadiness(FrameBuffer& frame, int& queries) {
     for (queries = 1; queries <= READY_QUERY_ATTEMPTS; ++queries) {
+        if (RunStopRequested()) {
+            return Readiness::Stopped;
+        }
         frame.bytes[0] = CMD_BLOCK;
         PutLittleEndian(&frame.bytes[1], READY_QUERY_BLOCK, 2);
         std::uint16_t status = 0;
@@ -73,11 +82,14 @@ void SettleLine(FrameBuffer& frame) {
     }
 }
 
-bool SendBlock(FrameBuffer& frame, const FirmwareImage& image, std::uint32_t block) {
+Outcome SendBlock(FrameBuffer& frame, const FirmwareImage& image, std::uint32_t block) {
     const std::uint32_t offset = block * static_cast<std::uint32_t>(BLOCK_SIZE);
     const std::uint32_t dataLength =
         std::min<std::uint32_t>(BLOCK_SIZE, image.totalLength - offset);
     for (int attempt = 0; attempt < BLOCK_ATTEMPTS; ++attempt) {
+        if (RunStopRequested()) {
+            return Outcome::Stopped;
+        }
         // The reply lands over the request, so every send rebuilds it.
         frame.bytes[0] = CMD_BLOCK;
         PutLittleEndian(&frame.bytes[1], block, 2);
@@ -85,10 +97,14 @@ bool SendBlock(FrameBuffer& frame, const FirmwareImage& image, std::uint32_t blo
         std::uint16_t acknowledged = 0;
         if (Exchange(frame, BLOCK_HEADER_LENGTH + dataLength, REPLY_TIMEOUT_MS) &&
             ReplyNumber(frame, acknowledged) && acknowledged == block) {
-            return true;
+            return Outcome::Accepted;
         }
     }
-    return false;
+    return Outcome::Failed;
+}
+
+RunEnding EndingOf(Outcome outcome) {
+    return outcome == Outcome::Stopped ? RunEnding::Interrupted : RunEnding::ProgrammingFailed;
 }
 
 }  // namespace
@@ -99,9 +115,10 @@ RunEnding TransferImage(FrameBuffer& frame, const FirmwareImage& image) {
         return RunEnding::ProgrammingFailed;
     }
     StatusLog(RunTextOf(RunText::BurningLine));
-    const int starts = AnnounceImage(frame, image.totalLength);
-    if (starts == 0) {
-        return RunEnding::ProgrammingFailed;
+    int starts = 0;
+    const Outcome announced = AnnounceImage(frame, image.totalLength, starts);
+    if (announced != Outcome::Accepted) {
+        return EndingOf(announced);
     }
     int queries = 0;
     switch (AwaitReadiness(frame, queries)) {
@@ -111,14 +128,27 @@ RunEnding TransferImage(FrameBuffer& frame, const FirmwareImage& image) {
             return RunEnding::TesterNotReady;
         case Readiness::NoReply:
             return RunEnding::ProgrammingFailed;
+        case Readiness::Stopped:
+            return RunEnding::Interrupted;
     }
     if (starts > 1 || queries > 1) {
         SettleLine(frame);
     }
-    for (std::uint32_t block = 0; block * BLOCK_SIZE < image.totalLength; ++block) {
-        if (!SendBlock(frame, image, block)) {
-            return RunEnding::ProgrammingFailed;
+    TransferProgress progress;
+    progress.blockCount =
+        static_cast<std::uint32_t>((image.totalLength + BLOCK_SIZE - 1) / BLOCK_SIZE);
+    progress.totalBytes = image.totalLength;
+    ReportProgress(progress);
+    for (std::uint32_t block = 0; block < progress.blockCount; ++block) {
+        const Outcome sent = SendBlock(frame, image, block);
+        if (sent != Outcome::Accepted) {
+            return EndingOf(sent);
         }
+        progress.blocksAcknowledged = block + 1;
+        progress.bytesAcknowledged =
+            std::min<std::uint32_t>(image.totalLength, progress.blocksAcknowledged *
+                                                           static_cast<std::uint32_t>(BLOCK_SIZE));
+        ReportProgress(progress);
     }
     StatusLog(RunTextOf(RunText::CompleteLine));
     return RunEnding::ProgrammingComplete;

@@ -7,5 +7,6 @@
 #include "update/run_ending.h"
 
 // ProgrammingComplete after "Programming complete.\n" has been logged, ProgrammingFailed or
-// TesterNotReady otherwise. Nothing is sent after a failure.
+// TesterNotReady otherwise, Interrupted when asked to stop between two exchanges. Nothing is sent
+// after a failure. Progress is reported before the first block and after each acknowledged one.
 RunEnding TransferImage(FrameBuffer& frame, const FirmwareImage& image);

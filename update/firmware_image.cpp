@@ -56,11 +56,23 @@ std::uint32_t CompleteFirmwareImage(std::uint8_t* buffer, std::uint32_t fileLeng
     return padded + 4;
 }
 
-ImageLoadResult LoadFirmwareImage(HardwareRevision revision, FirmwareImage& image) {
+namespace {
+
+bool FirmwarePath(HardwareRevision revision, const std::optional<std::u16string>& folder,
+                  std::u16string& path) {
+    if (folder) {
+        return ComposeFirmwarePathInFolder(*folder, revision, path);
+    }
     std::u16string executablePath;
+    return GetExecutablePath(executablePath) && ComposeFirmwarePath(executablePath, revision, path);
+}
+
+}  // namespace
+
+ImageLoadResult LoadFirmwareImage(HardwareRevision revision, FirmwareImage& image,
+                                  const std::optional<std::u16string>& folder) {
     std::u16string path;
-    if (!GetExecutablePath(executablePath) ||
-        !ComposeFirmwarePath(executablePath, revision, path)) {
+    if (!FirmwarePath(revision, folder, path)) {
         return ImageLoadResult::FileNotFound;
     }
     const FirmwareFile file = OpenFirmwareFile(path);

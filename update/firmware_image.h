@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "update/firmware_path.h"
 
@@ -23,7 +25,9 @@ enum class ImageLoadResult { Loaded, FileNotFound, FileUnreadable, TooLongToNumb
 // path cannot be formed or the file cannot be opened, FileUnreadable when its size cannot be had,
 // is 4 GiB or more, its buffer cannot be allocated, or its read fails or comes up short;
 // TooLongToNumber when its image would need more blocks than can be numbered.
-ImageLoadResult LoadFirmwareImage(HardwareRevision revision, FirmwareImage& image);
+// A `folder` (separator included at its end) is looked in instead of the executable's.
+ImageLoadResult LoadFirmwareImage(HardwareRevision revision, FirmwareImage& image,
+                                  const std::optional<std::u16string>& folder = std::nullopt);
 
 // Pads the `fileLength` bytes at the start of `buffer` to an even count and appends their CRC-32.
 // `buffer` must hold fileLength + 5 bytes. Returns the total length.

@@ -17,7 +17,11 @@ bool ComposeFirmwarePath(std::u16string_view executablePath, HardwareRevision re
     if (lastBackslash == std::u16string_view::npos) {
         return false;
     }
-    const std::u16string_view folder = executablePath.substr(0, lastBackslash + 1);
+    return ComposeFirmwarePathInFolder(executablePath.substr(0, lastBackslash + 1), revision, path);
+}
+
+bool ComposeFirmwarePathInFolder(std::u16string_view folder, HardwareRevision revision,
+                                 std::u16string& path) {
     const std::u16string_view name = FirmwareFileName(revision);
     if (folder.size() + name.size() + 1 > FIRMWARE_PATH_CAPACITY) {
         return false;

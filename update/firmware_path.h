@@ -12,3 +12,8 @@
 // would not fit the path buffer.
 bool ComposeFirmwarePath(std::u16string_view executablePath, HardwareRevision revision,
                          std::u16string& path);
+
+// The revision's file name appended to `folder`, which ends with its separator. False when the
+// result, with its terminating zero, would not fit the path buffer.
+bool ComposeFirmwarePathInFolder(std::u16string_view folder, HardwareRevision revision,
+                                 std::u16string& path);

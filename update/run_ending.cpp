@@ -20,6 +20,8 @@ std::u16string_view EndingMessage(RunEnding ending) {
         case RunEnding::ProgrammingComplete:
         case RunEnding::OpenFailed:
         case RunEnding::Cancelled:
+        case RunEnding::Interrupted:
+        case RunEnding::RevisionContradicts:
             break;
     }
     return {};

@@ -14,6 +14,9 @@ enum class RunEnding {
     FirmwareUnreadable,
     ProgrammingFailed,
     TesterNotReady,
+    // Endings only the command line can bring about; their words are the front end's own.
+    Interrupted,          // asked to stop between two exchanges
+    RevisionContradicts,  // the tester reports another revision than the user gave
 };
 
 // The text the run's exit shows in the error box; empty for the endings that show none.

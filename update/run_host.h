@@ -2,6 +2,7 @@
 // main window; tests record them and answer the prompt from a script.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 enum class PromptAnswer { Yes, No, Cancel, None };
@@ -17,3 +18,13 @@ void ShowError(std::u16string_view text);
 PromptAnswer AskRevision(std::u16string_view caption, std::u16string_view text);
 
 void EnableProgramButton(bool enabled);
+
+// How far the transfer has come: reported once before the first block and after every
+// acknowledged block.
+struct TransferProgress {
+    std::uint32_t blocksAcknowledged = 0;
+    std::uint32_t blockCount = 0;
+    std::uint32_t bytesAcknowledged = 0;
+    std::uint32_t totalBytes = 0;
+};
+void ReportProgress(const TransferProgress& progress);

@@ -5,18 +5,11 @@
 #include "update/bootloader_transfer.h"
 #include "update/firmware_image.h"
 #include "update/run_host.h"
+#include "update/run_stop.h"
 #include "update/run_texts.h"
-#include "update/tester_commands.h"
+#include "update/tester_identity.h"
 
 namespace {
-
-// One identification command: send, give the firmware a moment, then wait for its reply.
-bool AskTester(FrameBuffer& frame, std::uint8_t opcode) {
-    frame.bytes[0] = opcode;
-    SendFrame(frame.bytes, 1);
-    SleepMilliseconds(IDENTIFY_PAUSE_MS);
-    return ReceiveFrame(frame, IDENTIFY_REPLY_TIMEOUT_MS);
-}
 
 Identification Revision(HardwareRevision revision, bool enterBootloader) {
     Identification result;
@@ -47,8 +40,32 @@ Identification AskUserForRevision() {
     return Ending(RunEnding::Cancelled);
 }
 
-RunEnding RunPhases(FrameBuffer& frame) {
-    switch (FindAndOpenTester()) {
+Identification Identify(FrameBuffer& frame, RunReport& report) {
+    const TesterIdentity identity = QueryTesterIdentity(frame);
+    switch (identity.answer) {
+        case TesterIdentity::Answer::Identified:
+            StatusLog(FirmwareVersionLine(identity.firmwareTenths));
+            report.revisionReported = true;
+            report.hardwareCode = identity.hardwareCode;
+            return Revision(RevisionFromHardwareCode(identity.hardwareCode), true);
+        case TesterIdentity::Answer::OtherLength:
+            return AskUserForRevision();
+        case TesterIdentity::Answer::ProbeAnswered:
+            report.revisionReported = true;
+            report.probeAnswered = true;
+            return Revision(REVISION_1_CODE, true);
+        case TesterIdentity::Answer::Silent:
+            break;
+    }
+    return Ending(RunEnding::NoReply);
+}
+
+bool IsRevision2(HardwareRevision revision) {
+    return revision == REVISION_2_CODE;
+}
+
+RunEnding RunPhases(FrameBuffer& frame, const RunRequest& request, RunReport& report) {
+    switch (FindAndOpenTester(request.serial, report.serial)) {
         case TesterSearchResult::TesterOpened:
             break;
         case TesterSearchResult::NoTester:
@@ -58,15 +75,34 @@ RunEnding RunPhases(FrameBuffer& frame) {
         case TesterSearchResult::OpenFailed:
             return RunEnding::OpenFailed;
     }
-    const Identification identification = IdentifyTester(frame);
+    if (RunStopRequested()) {
+        return RunEnding::Interrupted;
+    }
+    const Identification identification = Identify(frame, report);
     if (identification.endsRun) {
         return identification.ending;
     }
+    report.revisionSettled = true;
+    report.revision = identification.revision;
+    report.revisionFromPrompt = !identification.enterBootloader;
+    // The user's word against the tester's own: the wrong image must not go in, and nothing has
+    // been changed on the tester yet.
+    if (request.expectedRevision && report.revisionReported &&
+        IsRevision2(*request.expectedRevision) != IsRevision2(identification.revision)) {
+        return RunEnding::RevisionContradicts;
+    }
+    if (RunStopRequested()) {
+        return RunEnding::Interrupted;
+    }
     if (identification.enterBootloader) {
+        report.bootloaderEntered = true;
         EnterBootloader(frame);
     }
+    if (RunStopRequested()) {
+        return RunEnding::Interrupted;
+    }
     FirmwareImage image;
-    switch (LoadFirmwareImage(identification.revision, image)) {
+    switch (LoadFirmwareImage(identification.revision, image, request.firmwareFolder)) {
         case ImageLoadResult::Loaded:
             break;
         case ImageLoadResult::FileNotFound:
@@ -82,18 +118,8 @@ RunEnding RunPhases(FrameBuffer& frame) {
 }  // namespace
 
 Identification IdentifyTester(FrameBuffer& frame) {
-    if (AskTester(frame, CMD_IDENTIFY)) {
-        if (frame.ReplyLength() != IDENTIFY_REPLY_LENGTH) {
-            return AskUserForRevision();
-        }
-        StatusLog(FirmwareVersionLine(frame.ReplyByte(2)));
-        return Revision(RevisionFromHardwareCode(frame.ReplyByte(1)), true);
-    }
-    // Revision-1 firmware does not know the identify command but answers the probe.
-    if (AskTester(frame, CMD_PROBE_REV1)) {
-        return Revision(REVISION_1_CODE, true);
-    }
-    return Ending(RunEnding::NoReply);
+    RunReport report;
+    return Identify(frame, report);
 }
 
 void EnterBootloader(FrameBuffer& frame) {
@@ -114,9 +140,15 @@ void EndRun(RunEnding ending) {
 }
 
 RunEnding UpdateRun() {
+    RunReport report;
+    return UpdateRun(RunRequest{}, report);
+}
+
+RunEnding UpdateRun(const RunRequest& request, RunReport& report) {
+    report = RunReport{};
     EnableProgramButton(false);
     FrameBuffer frame;
-    const RunEnding ending = RunPhases(frame);
+    const RunEnding ending = RunPhases(frame, request, report);
     EndRun(ending);
     return ending;
 }

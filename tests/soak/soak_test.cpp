@@ -255,6 +255,8 @@ TEST(Soak, AThousandConsecutiveRunsLeaveNothingBehind) {
         lastBefore = events.back();
         host.events.erase(host.events.begin(), host.events.end() - 1);
         host.events.shrink_to_fit();
+        host.progress.clear();
+        host.progress.shrink_to_fit();
         if (HasFailure()) {
             break;
         }

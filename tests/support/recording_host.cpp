@@ -46,6 +46,10 @@ PromptAnswer AskRevision(std::u16string_view caption, std::u16string_view text) 
     return answer;
 }
 
+void ReportProgress(const TransferProgress& progress) {
+    host.progress.push_back(progress);
+}
+
 void EnableProgramButton(bool enabled) {
     Record(enabled ? HostEvent::Kind::Enable : HostEvent::Kind::Disable, u"");
 }

@@ -20,6 +20,8 @@ struct RecordingHost {
     std::vector<HostEvent> events;
     // Answers for the revision prompt, in order; an unscripted prompt answers Cancel.
     std::deque<PromptAnswer> promptAnswers;
+    // Kept apart from the events, which tests compare whole.
+    std::vector<TransferProgress> progress;
 };
 
 RecordingHost& TestHost();

@@ -107,6 +107,10 @@ bool IsKnownEnding(RunEnding ending) {
         case RunEnding::ProgrammingFailed:
         case RunEnding::TesterNotReady:
             return true;
+        // Nothing in a sweep asks the run to stop or names a revision, so these never belong.
+        case RunEnding::Interrupted:
+        case RunEnding::RevisionContradicts:
+            return false;
     }
     return false;
 }
@@ -231,6 +235,10 @@ void JudgeWrites(RunEnding ending, const std::vector<Write>& writes, std::uint32
             if (!lastIs({Request::Block}) || last->block + 1 != blockCount) {
                 problem("complete, but the last write is not the image's last block");
             }
+            break;
+        case RunEnding::Interrupted:
+        case RunEnding::RevisionContradicts:
+            // Refused as unknown endings before the writes are judged.
             break;
     }
 }

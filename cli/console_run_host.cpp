@@ -1,0 +1,103 @@
+#include "cli/console_run_host.h"
+
+#include <string>
+
+#include "cli/console.h"
+#include "cli/flash_texts.h"
+#include "cli/text_encoding.h"
+#include "link/clock.h"
+#include "update/run_host.h"
+
+namespace {
+
+ConsoleHostSettings settings;
+ProgressMeter meter;
+PromptOutcome promptOutcome = PromptOutcome::NotAsked;
+
+std::int64_t NowMs() {
+    return ClockTicks() * 1000 / ClockTicksPerSecond();
+}
+
+// Other output starts on a line of its own, not behind a redrawn progress line.
+void EndProgressLine() {
+    const std::string close = CloseProgressLine(meter);
+    if (!close.empty()) {
+        Write(Stream::Err, close);
+    }
+}
+
+PromptAnswer AnswerFor(HardwareRevision revision) {
+    return revision == REVISION_2_CODE ? PromptAnswer::No : PromptAnswer::Yes;
+}
+
+}  // namespace
+
+void SetUpConsoleHost(const ConsoleHostSettings& chosen) {
+    settings = chosen;
+    meter = ProgressMeter{};
+    meter.style = settings.progressStyle;
+    promptOutcome = PromptOutcome::NotAsked;
+}
+
+PromptOutcome LastPromptOutcome() {
+    return promptOutcome;
+}
+
+void WriteError(const std::string& text) {
+    EndProgressLine();
+    Write(Stream::Err, text);
+}
+
+void StatusLog(std::u16string_view line) {
+    EndProgressLine();
+    Write(Stream::Out, Utf8FromUtf16(line));
+}
+
+void ShowError(std::u16string_view text) {
+    std::string message = Utf8FromUtf16(text);
+    if (message.empty() || message.back() != '\n') {
+        message += '\n';
+    }
+    WriteError(message);
+}
+
+PromptAnswer AskRevision(std::u16string_view caption, std::u16string_view text) {
+    if (settings.revisionAnswer) {
+        promptOutcome = PromptOutcome::Answered;
+        return AnswerFor(*settings.revisionAnswer);
+    }
+    if (!StandardInputIsTerminal()) {
+        promptOutcome = PromptOutcome::NoTerminal;
+        return PromptAnswer::Cancel;
+    }
+    WriteError(Utf8FromUtf16(caption) + "\n" + Utf8FromUtf16(text) + PROMPT_QUESTION);
+    std::string answer;
+    const bool read = ReadInputLine(answer);
+    const auto first = answer.find_first_not_of(" \t");
+    const auto last = answer.find_last_not_of(" \t\r");
+    answer = first == std::string::npos ? std::string() : answer.substr(first, last - first + 1);
+    if (read && answer == "1") {
+        promptOutcome = PromptOutcome::Answered;
+        return PromptAnswer::Yes;
+    }
+    if (read && answer == "2") {
+        promptOutcome = PromptOutcome::Answered;
+        return PromptAnswer::No;
+    }
+    if (!read) {
+        // End of input or Ctrl-C leaves the cursor behind the question.
+        WriteError("\n");
+    }
+    promptOutcome = PromptOutcome::Cancelled;
+    return PromptAnswer::Cancel;
+}
+
+// Nothing to enable or disable: one run is the whole process.
+void EnableProgramButton(bool) {}
+
+void ReportProgress(const TransferProgress& progress) {
+    const std::string text = UpdateProgress(meter, progress, NowMs());
+    if (!text.empty()) {
+        Write(Stream::Err, text);
+    }
+}

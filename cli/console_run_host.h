@@ -1,0 +1,24 @@
+// The run host of the command line: status lines to standard output as they are added, the
+// ending's message to standard error, the revision prompt answered by --revision or at the
+// terminal, and the transfer's progress on standard error.
+#pragma once
+
+#include <optional>
+
+#include "cli/progress_meter.h"
+#include "update/tester_commands.h"
+
+struct ConsoleHostSettings {
+    // --revision: the prompt's answer, given beforehand.
+    std::optional<HardwareRevision> revisionAnswer;
+    ProgressStyle progressStyle = ProgressStyle::None;
+};
+
+void SetUpConsoleHost(const ConsoleHostSettings& settings);
+
+// Why the last prompt got no answer from the user, for the words after the run.
+enum class PromptOutcome { NotAsked, Answered, NoTerminal, Cancelled };
+PromptOutcome LastPromptOutcome();
+
+// Writes to standard error, after ending an open progress line.
+void WriteError(const std::string& text);

@@ -1,0 +1,118 @@
+#include "cli/flash_command_line.h"
+
+#include <CLI/CLI.hpp>
+
+#include "cli/exit_codes.h"
+
+#ifndef VIVAD_VERSION
+#error "VIVAD_VERSION comes from the build: the project's one version number"
+#endif
+
+namespace {
+
+std::string ExitCodeTable() {
+    std::string table = "\nExit codes:\n";
+    for (const ExitCodeEntry& entry : EXIT_CODES) {
+        char code[8];
+        std::snprintf(code, sizeof code, "%5d", AsInt(entry.code));
+        table += std::string("  ") + code + "  " + std::string(entry.meaning) + "\n";
+    }
+    return table;
+}
+
+// The first line of CLI11's message is the one that says what is wrong.
+std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
+}  // namespace
+
+std::string FlashUsage(const std::string& programName) {
+    return "Usage:\n"
+           "  " +
+           programName +
+           " list\n"
+           "  " +
+           programName +
+           " info    [--serial SERIAL]\n"
+           "  " +
+           programName +
+           " program [--serial SERIAL] [--firmware-dir DIR] [--revision 1|2]\n"
+           "  " +
+           std::string(programName.size() + 9, ' ') +
+           "[--trace FILE] [--quiet]\n"
+           "  " +
+           programName + " --help | --version\n";
+}
+
+std::optional<int> ParseFlashArguments(const std::vector<std::string>& arguments,
+                                       FlashOptions& options, std::string& out, std::string& err) {
+    const std::string programName = "vivad-flash";
+    CLI::App app(
+        "Updates the firmware of a USB Power Delivery tester (serial number ZVKD...)\n"
+        "attached through its FTDI USB-to-serial bridge.",
+        programName);
+    app.set_version_flag("--version", programName + " " VIVAD_VERSION);
+    app.require_subcommand(1, 1);
+    app.footer(ExitCodeTable());
+
+    CLI::App* list = app.add_subcommand("list",
+                                        "List the attached testers: serial number, tab, "
+                                        "where it is.");
+    CLI::App* info = app.add_subcommand(
+        "info", "Show the tester's serial number, hardware revision and firmware version.");
+    CLI::App* program = app.add_subcommand(
+        "program", "Write the firmware that fits the tester's hardware revision into it.");
+
+    for (CLI::App* command : {info, program}) {
+        command
+            ->add_option("--serial", options.serial,
+                         "The tester's full serial number, when several are attached")
+            ->type_name("SERIAL")
+            ->check([](const std::string& value) {
+                return value.empty() ? std::string("an empty serial number names no tester")
+                                     : std::string();
+            });
+    }
+    program
+        ->add_option("--firmware-dir", options.firmwareDirectory,
+                     "Where VIVAD-h1.0.bin and VIVAD-h2.0.bin lie (default: the current "
+                     "directory on Linux, the program's folder on Windows)")
+        ->type_name("DIR")
+        ->check(CLI::ExistingDirectory);
+    program
+        ->add_option("--revision", options.revision,
+                     "The hardware revision on the tester's label, for when the tester cannot "
+                     "tell (1 or 2)")
+        ->type_name("1|2")
+        ->check(CLI::IsMember({1, 2}));
+    program
+        ->add_option("--trace", options.traceFile,
+                     "Write every frame and every wait without reply to FILE")
+        ->type_name("FILE");
+    program->add_flag("--quiet", options.quiet, "Show no progress of the transfer");
+
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend() - 1);
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        // The commands' options too, unless the help was asked of one command.
+        const bool ofOneCommand = list->parsed() || info->parsed() || program->parsed();
+        out = ofOneCommand ? app.help() : app.help("", CLI::AppFormatMode::All);
+        return AsInt(ExitCode::Done);
+    } catch (const CLI::CallForAllHelp&) {
+        out = app.help("", CLI::AppFormatMode::All);
+        return AsInt(ExitCode::Done);
+    } catch (const CLI::CallForVersion& e) {
+        out = std::string(e.what()) + "\n";
+        return AsInt(ExitCode::Done);
+    } catch (const CLI::ParseError& e) {
+        err = programName + ": " + FirstLine(e.what()) + "\n" + FlashUsage(programName) + "Run '" +
+              programName + " --help' for more.\n";
+        return AsInt(ExitCode::Usage);
+    }
+    options.command = list->parsed()   ? FlashCommand::List
+                      : info->parsed() ? FlashCommand::Info
+                                       : FlashCommand::Program;
+    return std::nullopt;
+}

@@ -1,0 +1,96 @@
+#include "cli/console.h"
+#include "cli/console_run_host.h"
+#include "cli/exit_codes.h"
+#include "cli/flash_commands.h"
+#include "cli/flash_texts.h"
+#include "cli/frame_trace_file.h"
+#include "cli/platform.h"
+#include "link/tester_link.h"
+#include "update/run_stop.h"
+#include "update/update_run.h"
+
+namespace {
+
+ProgressStyle ChooseProgressStyle(bool quiet) {
+    if (quiet) {
+        return ProgressStyle::None;
+    }
+    return IsTerminal(Stream::Err) ? ProgressStyle::Redrawn : ProgressStyle::TenthLines;
+}
+
+// What the run's own message does not say, in the command line's words.
+void Explain(RunEnding ending, const RunReport& report, const FlashOptions& options) {
+    switch (ending) {
+        case RunEnding::OpenFailed:
+            WriteError(OpenFailedText(report.serial, OpenFailureReason()) + "\n");
+            break;
+        case RunEnding::Cancelled:
+            WriteError(std::string(LastPromptOutcome() == PromptOutcome::NoTerminal
+                                       ? NO_TERMINAL_FOR_PROMPT
+                                       : PROMPT_CANCELLED) +
+                       "\n");
+            break;
+        case RunEnding::RevisionContradicts:
+            WriteError(ContradictionText(
+                           report, options.revision == 2 ? REVISION_2_CODE : REVISION_1_CODE) +
+                       "\n");
+            break;
+        case RunEnding::Interrupted:
+            WriteError(InterruptedText(report, ProgramName()) + "\n");
+            break;
+        case RunEnding::FirmwareNotFound:
+        case RunEnding::FirmwareUnreadable:
+        case RunEnding::ProgrammingFailed:
+        case RunEnding::TesterNotReady: {
+            const std::string finish = LeftInBootloaderText(report, ProgramName());
+            if (!finish.empty()) {
+                WriteError(finish + "\n");
+            }
+            break;
+        }
+        case RunEnding::ProgrammingComplete:
+        case RunEnding::NoTester:
+        case RunEnding::NoReply:
+        case RunEnding::SeveralTesters:
+            break;
+    }
+}
+
+}  // namespace
+
+int ProgramTester(const FlashOptions& options) {
+    if (options.traceFile) {
+        std::string error;
+        if (!StartFrameTrace(*options.traceFile, error)) {
+            Write(Stream::Err, "vivad-flash: " + error + "\n");
+            return AsInt(ExitCode::Usage);
+        }
+    }
+    RunRequest request;
+    request.serial = options.serial;
+    if (options.revision) {
+        request.expectedRevision = *options.revision == 2 ? REVISION_2_CODE : REVISION_1_CODE;
+    }
+    request.firmwareFolder = FirmwareFolder(options.firmwareDirectory);
+
+    ConsoleHostSettings settings;
+    settings.revisionAnswer = request.expectedRevision;
+    settings.progressStyle = ChooseProgressStyle(options.quiet);
+    SetUpConsoleHost(settings);
+
+    ClearRunStop();
+    CatchInterrupt();
+    RunReport report;
+    RunEnding ending = UpdateRun(request, report);
+    // Ctrl-C at the prompt cancels the prompt; it was still an interruption.
+    if (ending == RunEnding::Cancelled && RunStopRequested()) {
+        ending = RunEnding::Interrupted;
+    }
+    if (TesterLink != nullptr) {
+        FT_Close(TesterLink);
+        TesterLink = nullptr;
+    }
+    StopFrameTrace();
+    Explain(ending, report, options);
+    return AsInt(ExitCodeOf(ending));
+}

@@ -1,0 +1,57 @@
+// The command line on Windows: devices are the FTDI library's, numbered as it lists them;
+// Ctrl-C comes from the console; firmware lies beside the program unless named.
+#include <windows.h>
+
+#include "cli/console.h"
+#include "cli/flash_texts.h"
+#include "cli/platform.h"
+#include "cli/text_encoding.h"
+#include "update/run_stop.h"
+
+namespace {
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+        return FALSE;
+    }
+    if (RunStopRequested()) {
+        // The second Ctrl-C: let the system end the program at once.
+        return FALSE;
+    }
+    RequestRunStop();
+    Write(Stream::Err, STOPPING);
+    return TRUE;
+}
+
+}  // namespace
+
+std::string DeviceLocation(const AttachedTester& tester) {
+    std::string location = std::to_string(tester.index);
+    location.insert(location.begin(), '#');
+    return location;
+}
+
+std::string OpenFailureReason() {
+    // The library says no more than that it could not open the device.
+    return "the FTDI driver refused to open it; it is in use by another program, or its driver "
+           "is not installed (see Device Manager).";
+}
+
+void CatchInterrupt() {
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+std::optional<std::u16string> FirmwareFolder(const std::optional<std::string>& directory) {
+    if (!directory || directory->empty()) {
+        return std::nullopt;
+    }
+    std::u16string folder = Utf16FromUtf8(*directory);
+    if (folder.back() != u'\\' && folder.back() != u'/') {
+        folder += u'\\';
+    }
+    return folder;
+}
+
+std::string ProgramName() {
+    return "vivad-flash";
+}

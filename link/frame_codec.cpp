@@ -11,8 +11,6 @@ namespace {
 // Every request frame is assembled here; only SendFrame writes it.
 std::uint8_t transmitBuffer[TRANSMIT_BUFFER_SIZE];
 
-constexpr std::uint32_t EMPTY_READ_PAUSE_MS = 10;
-
 // Milliseconds since `start`, by the performance-counter arithmetic: whole microseconds,
 // truncated, as a double. Split so that long waits cannot overflow the multiplication.
 double ElapsedMilliseconds(std::int64_t start, std::int64_t ticksPerSecond) {

@@ -15,10 +15,10 @@ struct MemoryFile {
     bool openFails = false;
     bool sizeFails = false;
     // A size to report instead of the bytes' count.
-    std::optional<std::uint64_t> reportedSize;
+    std::optional<std::uint64_t> reportedSize = std::nullopt;
     bool readFails = false;
     // The read delivers only this many bytes.
-    std::optional<std::uint32_t> deliverOnly;
+    std::optional<std::uint32_t> deliverOnly = std::nullopt;
 };
 
 struct MemoryFolder {

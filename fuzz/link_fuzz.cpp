@@ -62,7 +62,7 @@ std::int64_t WaitBoundNs(std::uint32_t timeoutMs) {
 // A world with one device that is no tester: the fuzzer plays the tester's side.
 void OpenLink() {
     SimScenario scenario;
-    scenario.devices[0].isTester = false;
+    scenario.devices = {{.serial = "ZVKD0001", .isTester = false}};
     scenario.timing.readOverrunNs = OVERRUN_NS;
     scenario.keepCallLog = false;
     ResetTestWorld(scenario);

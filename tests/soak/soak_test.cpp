@@ -96,8 +96,7 @@ SimScenario ScenarioFor(Attached attached) {
             scenario.devices.clear();
             break;
         case Attached::OtherDevice:
-            scenario.devices[0].serial = "FT4ABCDE";
-            scenario.devices[0].isTester = false;
+            scenario.devices = {{.serial = "FT4ABCDE", .isTester = false}};
             break;
         case Attached::TwoTesters:
             scenario.devices.push_back({.serial = "ZVKD0002"});

@@ -11,7 +11,7 @@
 #include "update/firmware_file.h"
 
 struct MemoryFile {
-    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> bytes = {};
     bool openFails = false;
     bool sizeFails = false;
     // A size to report instead of the bytes' count.

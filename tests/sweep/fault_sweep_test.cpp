@@ -133,9 +133,9 @@ TEST(FaultSweep, RandomPairsAndTriplesOfFaults) {
 TEST(FaultSweep, OneBlockImageIsNotCompletedByAStaleReadinessReply) {
     SweepSetup setup;
     setup.fileLength = 100;
-    setup.faults.insert({START_EXCHANGE, LineFault{FaultKind::LateReply}});
+    setup.faults.insert({START_EXCHANGE, LineFault{.kind = FaultKind::LateReply}});
     // The start is sent twice, the readiness query twice; then block 0 is lost on the way.
-    setup.faults.insert({FIRST_BLOCK_EXCHANGE + 2, LineFault{FaultKind::CorruptRequest}});
+    setup.faults.insert({FIRST_BLOCK_EXCHANGE + 2, LineFault{.kind = FaultKind::CorruptRequest}});
     const RunVerdict verdict = RunAndJudge(setup);
     EXPECT_FALSE(verdict.falseSuccess);
     Report(verdict, DescribeFaults(setup.faults));
@@ -180,7 +180,7 @@ TEST(FaultSweep, EachRetryLimitIsMetAndNotOverstepped) {
         setup.fileLength = FILE_LENGTH;
         for (int i = 0; i < c.attempts; ++i) {
             setup.faults.insert(
-                {c.firstExchange + static_cast<std::uint32_t>(i), LineFault{c.kind}});
+                {c.firstExchange + static_cast<std::uint32_t>(i), LineFault{.kind = c.kind}});
         }
         const RunVerdict verdict = RunAndJudge(setup);
         const std::string name = std::string(c.name) + ", " + std::string(FaultKindName(c.kind)) +

@@ -52,9 +52,16 @@ class BootloaderTransferTest : public SimFixture {
 
     Bytes Image() const { return Bytes(buffer_.begin(), buffer_.begin() + image_.totalLength); }
 
-    bool TesterHoldsTheImage() const {
+    // Says, when not, what the tester holds instead.
+    testing::AssertionResult TesterHoldsTheImage() const {
         const ProgrammedImage& held = SimTester().image;
-        return held.complete && held.crcGood && held.received == Image();
+        if (held.complete && held.crcGood && held.received == Image()) {
+            return testing::AssertionSuccess();
+        }
+        return testing::AssertionFailure()
+               << "the tester holds " << DescribeVerdict(SimTester())
+               << (held.received == Image() ? "" : ", not the bytes sent") << "; the image is "
+               << image_.totalLength << " bytes";
     }
 
     // Block numbers of the data requests, in the order sent.
@@ -200,7 +207,9 @@ TEST_P(RetryLimitTest, StartAndReadinessAreRetriedUpToTheirLimits) {
     const auto payloads = SentPayloads();
     EXPECT_EQ(std::count(payloads.begin(), payloads.end(), Bytes({0xFF, 0xFF, 0xFF})),
               c.querySends);
-    EXPECT_EQ(c.expected == RunEnding::ProgrammingComplete, TesterHoldsTheImage());
+    EXPECT_EQ(c.expected == RunEnding::ProgrammingComplete,
+              static_cast<bool>(TesterHoldsTheImage()))
+        << DescribeVerdict(SimTester());
     if (c.expected != RunEnding::ProgrammingComplete) {
         EXPECT_TRUE(BlocksSent().empty()) << "no block after a failed start or query";
         EXPECT_EQ(HostTexts(HostEvent::Kind::Line).size(), 1u) << "only the burning line";

@@ -262,7 +262,9 @@ TEST(Soak, AThousandConsecutiveRunsLeaveNothingBehind) {
             // A completion line means the tester has just verified a whole image it was sent.
             const ProgrammedImage& held = SimTester().image;
             EXPECT_EQ(held.verifiedCount, verifiedBefore + 1);
-            EXPECT_TRUE(held.received == world.image1 || held.received == world.image2);
+            EXPECT_TRUE(held.received == world.image1 || held.received == world.image2)
+                << DescribeVerdict(SimTester()) << "; the images are " << world.image1.size()
+                << " and " << world.image2.size() << " bytes";
         }
 
         // Keep only the last event, for the next run's check, so that the soak's own record

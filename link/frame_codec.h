@@ -42,10 +42,10 @@ constexpr std::uint32_t EMPTY_READ_PAUSE_MS = 10;
 
 // The longest one ReceiveFrame call lasts, in nanoseconds, when every read of the device library
 // returns at most `readLateNs` after its timeout. From the receiver's loop:
-//  - the deadline test measures whole microseconds, truncated, and is strict ('>'), so a test
-//    that lets the call go on comes less than the timeout and one microsecond into it;
-//  - after the last such test the call may pause EMPTY_READ_PAUSE_MS, when that test followed
-//    an empty read;
+//  - the deadline test counts whole microseconds, truncated, and ends the call only when the
+//    count is past the timeout ('>'); so the last test that lets the call go on comes before
+//    the timeout and one microsecond have passed;
+//  - after it the call may pause EMPTY_READ_PAUSE_MS, when that test followed an empty read;
 //  - then come at most three reads before the call returns: the one that may bring STX, the
 //    length byte and the body. The read timeout is set once per call, to `timeoutMs`, so each
 //    may wait that long and return `readLateNs` late. A byte other than STX, or a short length
@@ -55,9 +55,9 @@ constexpr std::int64_t ReceiveFrameLongestNs(std::uint32_t timeoutMs, std::int64
     const std::int64_t nsPerUs = 1000;
     const std::int64_t nsPerMs = 1000 * nsPerUs;
     const std::int64_t timeoutNs = static_cast<std::int64_t>(timeoutMs) * nsPerMs;
-    const std::int64_t lastTestPassedBefore = timeoutNs + nsPerUs;
+    const std::int64_t lastTestGoingOn = timeoutNs + nsPerUs;
     const std::int64_t pause = static_cast<std::int64_t>(EMPTY_READ_PAUSE_MS) * nsPerMs;
-    return lastTestPassedBefore + pause + 3 * (timeoutNs + readLateNs);
+    return lastTestGoingOn + pause + 3 * (timeoutNs + readLateNs);
 }
 
 // The frame SendFrame would write for `payload`, laid down in `out` (payload length + 4 bytes).

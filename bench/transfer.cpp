@@ -12,13 +12,12 @@
 #include <vector>
 
 #include "link/frame_codec.h"
-#include "link/tester_link.h"
 #include "sim/sim_clock.h"
 #include "sim/sim_world.h"
-#include "sim/virtual_clock.h"
 #include "tests/support/memory_firmware_folder.h"
+#include "tests/support/pattern_bytes.h"
 #include "tests/support/recording_host.h"
-#include "tests/support/sim_fixture.h"
+#include "tests/support/test_world.h"
 #include "update/firmware_image.h"
 #include "update/run_ending.h"
 #include "update/run_texts.h"
@@ -103,14 +102,10 @@ struct Result {
 };
 
 Result Measure(std::size_t fileLength) {
-    ResetVirtualClock();
-    ResetTestHost();
-    ResetTestFolder();
-    TesterLink = nullptr;
-    PutFirmwareFile(u"VIVAD-h2.0.bin", PatternBytes(fileLength, 2));
     SimScenario scenario;
     scenario.keepCallLog = false;
-    StartScenario(scenario);
+    ResetTestWorld(scenario);
+    PutFirmwareFile(u"VIVAD-h2.0.bin", PatternBytes(fileLength, 2));
     firstBlockAtNs = -1;
     ObserveSimCalls(NoteFirstBlock);
 

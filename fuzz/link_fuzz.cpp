@@ -11,11 +11,10 @@
 
 #include "link/frame_codec.h"
 #include "link/tester_discovery.h"
-#include "link/tester_link.h"
 #include "sim/sim_clock.h"
 #include "sim/sim_world.h"
-#include "sim/virtual_clock.h"
 #include "tests/support/recording_host.h"
+#include "tests/support/test_world.h"
 #include "update/bootloader_transfer.h"
 #include "update/firmware_image.h"
 #include "update/run_ending.h"
@@ -55,24 +54,18 @@ struct Input {
 
 constexpr std::int64_t OVERRUN_NS = NS_PER_MS;
 
-// The longest one ReceiveFrame may last. Its last deadline test passes at the timeout and the
-// pause follows; the read after it may bring an STX just before its own timeout, and the length
-// and body reads that follow may each wait out a whole timeout too, since the read timeout is
-// set once per call. So: the timeout, the pause, and three reads of timeout and overrun.
+// The longest one ReceiveFrame may last on this line, as the receiver states it.
 std::int64_t WaitBoundNs(std::uint32_t timeoutMs) {
-    return 4 * static_cast<std::int64_t>(timeoutMs) * NS_PER_MS + 10 * NS_PER_MS + 3 * OVERRUN_NS;
+    return ReceiveFrameLongestNs(timeoutMs, OVERRUN_NS);
 }
 
 // A world with one device that is no tester: the fuzzer plays the tester's side.
 void OpenLink() {
-    ResetVirtualClock();
-    ResetTestHost();
-    TesterLink = nullptr;
     SimScenario scenario;
-    scenario.devices[0].isTester = false;
+    scenario.devices = {{.serial = "ZVKD0001", .isTester = false}};
     scenario.timing.readOverrunNs = OVERRUN_NS;
     scenario.keepCallLog = false;
-    StartScenario(scenario);
+    ResetTestWorld(scenario);
     Check(FindAndOpenTester() == TesterSearchResult::TesterOpened, "the link opens");
 }
 

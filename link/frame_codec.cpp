@@ -12,8 +12,6 @@ namespace {
 // Every request frame is assembled here; only SendFrame writes it.
 std::uint8_t transmitBuffer[TRANSMIT_BUFFER_SIZE];
 
-constexpr std::uint32_t EMPTY_READ_PAUSE_MS = 10;
-
 FrameWatcher frameWatcher = nullptr;
 
 void Watch(FrameEvent event, const std::uint8_t* bytes, std::size_t length,

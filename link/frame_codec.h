@@ -37,6 +37,29 @@ void SendFrame(const std::uint8_t* payload, std::size_t length);
 // `timeoutMs`, counted from the call, passed first. Checksum and ETX are not examined.
 bool ReceiveFrame(FrameBuffer& frame, std::uint32_t timeoutMs);
 
+// How long ReceiveFrame pauses after a read that brought nothing, before it reads again.
+constexpr std::uint32_t EMPTY_READ_PAUSE_MS = 10;
+
+// The longest one ReceiveFrame call lasts, in nanoseconds, when every read of the device library
+// returns at most `readLateNs` after its timeout. From the receiver's loop:
+//  - the deadline test counts whole microseconds, truncated, and ends the call only when the
+//    count is past the timeout ('>'); so the last test that lets the call go on comes before
+//    the timeout and one microsecond have passed;
+//  - after it the call may pause EMPTY_READ_PAUSE_MS, when that test followed an empty read;
+//  - then come at most three reads before the call returns: the one that may bring STX, the
+//    length byte and the body. The read timeout is set once per call, to `timeoutMs`, so each
+//    may wait that long and return `readLateNs` late. A byte other than STX, or a short length
+//    or body read, is followed by the deadline test, which now ends the call.
+// Time spent outside the reads and the pause (none on the simulator's clock) comes on top.
+constexpr std::int64_t ReceiveFrameLongestNs(std::uint32_t timeoutMs, std::int64_t readLateNs) {
+    const std::int64_t nsPerUs = 1000;
+    const std::int64_t nsPerMs = 1000 * nsPerUs;
+    const std::int64_t timeoutNs = static_cast<std::int64_t>(timeoutMs) * nsPerMs;
+    const std::int64_t lastTestGoingOn = timeoutNs + nsPerUs;
+    const std::int64_t pause = static_cast<std::int64_t>(EMPTY_READ_PAUSE_MS) * nsPerMs;
+    return lastTestGoingOn + pause + 3 * (timeoutNs + readLateNs);
+}
+
 // The frame SendFrame would write for `payload`, laid down in `out` (payload length + 4 bytes).
 // Returns the frame's length, or 0 when the payload is too long for a request.
 std::size_t EncodeFrame(const std::uint8_t* payload, std::size_t length, std::uint8_t* out);

@@ -6,6 +6,7 @@
 
 namespace {
 
+// The frame's markers as the tester knows them, apart from the updater's (see FrameOf).
 constexpr std::uint8_t STX = 0x02;
 constexpr std::uint8_t ETX = 0x03;
 // Never STX, so that the garbage stream never starts a frame.

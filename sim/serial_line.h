@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "sim/fault_kinds.h"
 #include "sim/tester_model.h"
 
 struct LineTiming {
@@ -24,25 +25,15 @@ struct LineTiming {
     std::int64_t ByteNs() const {
         return static_cast<std::int64_t>(bitsPerByte) * 1'000'000'000 / baudRate;
     }
-};
 
-enum class FaultKind {
-    DropReply,
-    LateReply,            // the reply comes lateByNs after it would have
-    CutReply,             // only the first half of the reply frame arrives
-    StrayBytesFirst,      // noise and a false STX ahead of the reply
-    PreviousBlockNumber,  // a block acknowledgement carries the number before
-    NotReadyStatus,       // the readiness reply reports status 256
-    EmptyReply,           // the reply frame carries no payload at all
-    WrongOpcode,          // the reply's first payload byte is changed
-    CorruptRequest,       // the request's checksum is damaged on the way; the tester ignores it
-    Unplug,               // the tester is gone from this request on
-    GarbageStream,        // the tester babbles without end, never a whole frame
+    bool operator==(const LineTiming&) const = default;
 };
 
 struct LineFault {
     FaultKind kind = FaultKind::DropReply;
     std::int64_t lateByNs = 2'500'000'000;
+
+    bool operator==(const LineFault&) const = default;
 };
 
 // Faults by request: the n-th frame the PC writes, counted from 0 over the whole scenario.
@@ -88,5 +79,9 @@ void QueueForHost(SerialLine& line, const std::vector<std::uint8_t>& bytes, std:
 // From `from` on, the line carries bytes without end, none of them STX.
 void StartGarbage(SerialLine& line, std::int64_t from);
 
-// Frames a payload the way the tester and the PC both do.
+// Frames a payload the way the tester and the PC both do. Written apart from the updater's own
+// encoder (link/frame_codec.cpp), as the tester's opcodes are apart from the updater's
+// (sim/tester_model.cpp): were the simulator to share the core's constants, a wrong STX, ETX,
+// checksum or opcode there would agree with itself and every test would pass. Kept apart, the
+// mistake shows up as an exchange the tester does not answer.
 std::vector<std::uint8_t> FrameOf(const std::vector<std::uint8_t>& payload);

@@ -1,6 +1,7 @@
 // The device-library face of the simulated devices: the D2XX calls the updater makes, served
 // from the simulated world. Linked into the native tests directly, and exported from the
 // simulated FTD2XX.dll for the Windows program.
+#include <algorithm>
 #include <cstring>
 
 #include "link/d2xx.h"
@@ -8,8 +9,9 @@
 #include "sim/sim_world_state.h"
 
 namespace {
+// The size of the buffer a by-index serial-number query writes to, terminator included.
 constexpr std::size_t SERIAL_COPY_LIMIT = 64;
-}
+}  // namespace
 
 extern "C" {
 
@@ -33,10 +35,14 @@ FT_STATUS FT_CALL FT_ListDevices(void* pvArg1, void* pvArg2, std::uint32_t dwFla
         if (devices[index].serialQueryFails) {
             return Logged(call, FT_IO_ERROR);
         }
-        const std::string& serial = devices[index].serial;
-        const std::size_t length = std::min(serial.size(), SERIAL_COPY_LIMIT - 1);
+        const SimDevice& device = devices[index];
+        const std::string& serial = device.serial;
+        const std::size_t length = std::min(
+            serial.size(), device.serialUnterminated ? SERIAL_COPY_LIMIT : SERIAL_COPY_LIMIT - 1);
         std::memcpy(pvArg2, serial.data(), length);
-        static_cast<char*>(pvArg2)[length] = '\0';
+        if (!device.serialUnterminated) {
+            static_cast<char*>(pvArg2)[length] = '\0';
+        }
         call.bytes.assign(serial.begin(), serial.begin() + static_cast<std::ptrdiff_t>(length));
         return Logged(call, FT_OK);
     }

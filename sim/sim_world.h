@@ -15,8 +15,14 @@ struct SimDevice {
     bool openFails = false;
     // The by-index serial-number query for this device fails and writes nothing.
     bool serialQueryFails = false;
+    // The by-index query fills the caller's whole 64-byte buffer from the serial number and
+    // writes no terminator after it, as a library reporting a serial of 64 or more characters
+    // might. Otherwise a serial number is cut to 63 characters and terminated.
+    bool serialUnterminated = false;
     // Whether the tester's firmware is behind this device; by default, when the serial says so.
     bool isTester = true;
+
+    bool operator==(const SimDevice&) const = default;
 };
 
 struct SimScenario {
@@ -27,6 +33,8 @@ struct SimScenario {
     LineTiming timing;
     FaultScript faults;
     bool keepCallLog = true;
+
+    bool operator==(const SimScenario&) const = default;
 };
 
 struct SimCall {

@@ -5,6 +5,9 @@
 
 namespace {
 
+// The tester's own command set, deliberately not taken from update/tester_commands.h: the model
+// is the updater's counterpart, so a wrong opcode or limit in the updater has to meet a tester
+// that does not understand it and fail the exchange, rather than a copy that agrees with it.
 constexpr std::uint8_t OP_IDENTIFY = 0x01;
 constexpr std::uint8_t OP_PROBE_REV1 = 0x0A;
 constexpr std::uint8_t OP_ENTER_BOOTLOADER = 0xFD;

@@ -29,6 +29,8 @@ struct TesterBehaviour {
     std::int64_t bootloaderStartNs = 500'000'000;  // deaf while switching into the bootloader
     std::int64_t eraseNs = 200'000'000;            // before the start command is answered
     std::int64_t restartAfterProgrammingNs = 5'000'000'000;
+
+    bool operator==(const TesterBehaviour&) const = default;
 };
 
 enum class TesterMode { Firmware, Bootloader };

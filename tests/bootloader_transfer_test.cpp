@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
+#include <string>
 #include <vector>
 
 #include "tests/support/sim_fixture.h"
@@ -50,9 +52,16 @@ class BootloaderTransferTest : public SimFixture {
 
     Bytes Image() const { return Bytes(buffer_.begin(), buffer_.begin() + image_.totalLength); }
 
-    bool TesterHoldsTheImage() const {
+    // Says, when not, what the tester holds instead.
+    testing::AssertionResult TesterHoldsTheImage() const {
         const ProgrammedImage& held = SimTester().image;
-        return held.complete && held.crcGood && held.received == Image();
+        if (held.complete && held.crcGood && held.received == Image()) {
+            return testing::AssertionSuccess();
+        }
+        return testing::AssertionFailure()
+               << "the tester holds " << DescribeVerdict(SimTester())
+               << (held.received == Image() ? "" : ", not the bytes sent") << "; the image is "
+               << image_.totalLength << " bytes";
     }
 
     // Block numbers of the data requests, in the order sent.
@@ -86,30 +95,44 @@ TEST_F(BootloaderTransferTest, AnnouncesQueriesAndSendsNumberedBlocks) {
                   {u"Burning in Progress.\n Do not unplug.\n", u"Programming complete.\n"}));
 }
 
-TEST_F(BootloaderTransferTest, CutsTheImageIntoBlocksOf192WithAShortLastBlock) {
-    const struct {
-        std::size_t fileLength;
-        std::vector<std::size_t> blockSizes;
-    } cases[] = {
-        {0, {4}},           // the empty file's image: its CRC alone
-        {188, {192}},       // exactly one full block
-        {190, {192, 2}},    // a full block and a 2-byte one
-        {380, {192, 192}},  // two full blocks, no empty third
-        {1001, {192, 192, 192, 192, 192, 46}},
-    };
-    for (const auto& c : cases) {
-        SetUp();
-        ASSERT_EQ(Transfer(c.fileLength), RunEnding::ProgrammingComplete) << c.fileLength;
-        std::vector<std::size_t> sizes;
-        for (const auto& p : SentPayloads()) {
-            if (p[0] == CMD_BLOCK && p.size() > 3) {
-                sizes.push_back(p.size() - 3);
-            }
-        }
-        EXPECT_EQ(sizes, c.blockSizes) << c.fileLength;
-        EXPECT_TRUE(TesterHoldsTheImage()) << c.fileLength;
-    }
+struct BlockCutCase {
+    const char* name;
+    std::size_t fileLength;
+    std::vector<std::size_t> blockSizes;
+};
+
+void PrintTo(const BlockCutCase& c, std::ostream* os) {
+    *os << c.name;
 }
+
+const BlockCutCase BLOCK_CUT_CASES[] = {
+    {"EmptyFileItsCrcAlone", 0, {4}},
+    {"ExactlyOneFullBlock", 188, {192}},
+    {"AFullBlockAndATwoByteOne", 190, {192, 2}},
+    {"TwoFullBlocksNoEmptyThird", 380, {192, 192}},
+    {"FiveFullBlocksAndAShortSixth", 1001, {192, 192, 192, 192, 192, 46}},
+};
+
+class BlockCutTest : public BootloaderTransferTest,
+                     public testing::WithParamInterface<BlockCutCase> {};
+
+TEST_P(BlockCutTest, CutsTheImageIntoBlocksOf192WithAShortLastBlock) {
+    const BlockCutCase& c = GetParam();
+    ASSERT_EQ(Transfer(c.fileLength), RunEnding::ProgrammingComplete);
+    std::vector<std::size_t> sizes;
+    for (const auto& p : SentPayloads()) {
+        if (p[0] == CMD_BLOCK && p.size() > 3) {
+            sizes.push_back(p.size() - 3);
+        }
+    }
+    EXPECT_EQ(sizes, c.blockSizes);
+    EXPECT_TRUE(TesterHoldsTheImage());
+}
+
+INSTANTIATE_TEST_SUITE_P(FileLengths, BlockCutTest, testing::ValuesIn(BLOCK_CUT_CASES),
+                         [](const testing::TestParamInfo<BlockCutCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(BootloaderTransferTest, EmptyFileGoesOutAsOneSevenByteBlock) {
     ASSERT_EQ(Transfer(0), RunEnding::ProgrammingComplete);
@@ -124,67 +147,79 @@ struct RetryCase {
     int querySends;
 };
 
-TEST_F(BootloaderTransferTest, StartAndReadinessAreRetriedUpToTheirLimits) {
-    const RetryCase cases[] = {
-        {"start answered at the third send",
-         {{0, FaultKind::DropReply}, {1, FaultKind::DropReply}},
-         RunEnding::ProgrammingComplete,
-         3,
-         1},
-        {"start never answered",
-         {{0, FaultKind::DropReply}, {1, FaultKind::DropReply}, {2, FaultKind::DropReply}},
-         RunEnding::ProgrammingFailed,
-         3,
-         0},
-        {"start answered with another opcode",
-         {{0, FaultKind::WrongOpcode}},
-         RunEnding::ProgrammingComplete,
-         2,
-         1},
-        {"start answered without payload",
-         {{0, FaultKind::EmptyReply}},
-         RunEnding::ProgrammingComplete,
-         2,
-         1},
-        {"readiness answered at the third query",
-         {{1, FaultKind::DropReply}, {2, FaultKind::DropReply}},
-         RunEnding::ProgrammingComplete,
-         1,
-         3},
-        {"readiness never answered",
-         {{1, FaultKind::DropReply}, {2, FaultKind::DropReply}, {3, FaultKind::DropReply}},
-         RunEnding::ProgrammingFailed,
-         1,
-         3},
-        {"readiness reply too short counts as none",
-         {{1, FaultKind::EmptyReply}, {2, FaultKind::CutReply}},
-         RunEnding::ProgrammingComplete,
-         1,
-         3},
-        {"readiness status 256 is not ready, and not asked again",
-         {{1, FaultKind::NotReadyStatus}},
-         RunEnding::TesterNotReady,
-         1,
-         1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        for (const auto& [request, kind] : c.faults) {
-            Fault(request, kind);
-        }
-        EXPECT_EQ(Transfer(500), c.expected);
-        EXPECT_EQ(SentCount(CMD_START_PROGRAMMING), c.startSends);
-        const auto payloads = SentPayloads();
-        EXPECT_EQ(std::count(payloads.begin(), payloads.end(), Bytes({0xFF, 0xFF, 0xFF})),
-                  c.querySends);
-        EXPECT_EQ(c.expected == RunEnding::ProgrammingComplete, TesterHoldsTheImage());
-        if (c.expected != RunEnding::ProgrammingComplete) {
-            EXPECT_TRUE(BlocksSent().empty()) << "no block after a failed start or query";
-            EXPECT_EQ(HostTexts(HostEvent::Kind::Line).size(), 1u) << "only the burning line";
-        }
+void PrintTo(const RetryCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const RetryCase RETRY_CASES[] = {
+    {"StartAnsweredAtTheThirdSend",
+     {{0, FaultKind::DropReply}, {1, FaultKind::DropReply}},
+     RunEnding::ProgrammingComplete,
+     3,
+     1},
+    {"StartNeverAnswered",
+     {{0, FaultKind::DropReply}, {1, FaultKind::DropReply}, {2, FaultKind::DropReply}},
+     RunEnding::ProgrammingFailed,
+     3,
+     0},
+    {"StartAnsweredWithAnotherOpcode",
+     {{0, FaultKind::WrongOpcode}},
+     RunEnding::ProgrammingComplete,
+     2,
+     1},
+    {"StartAnsweredWithoutPayload",
+     {{0, FaultKind::EmptyReply}},
+     RunEnding::ProgrammingComplete,
+     2,
+     1},
+    {"ReadinessAnsweredAtTheThirdQuery",
+     {{1, FaultKind::DropReply}, {2, FaultKind::DropReply}},
+     RunEnding::ProgrammingComplete,
+     1,
+     3},
+    {"ReadinessNeverAnswered",
+     {{1, FaultKind::DropReply}, {2, FaultKind::DropReply}, {3, FaultKind::DropReply}},
+     RunEnding::ProgrammingFailed,
+     1,
+     3},
+    {"ReadinessReplyTooShortCountsAsNone",
+     {{1, FaultKind::EmptyReply}, {2, FaultKind::CutReply}},
+     RunEnding::ProgrammingComplete,
+     1,
+     3},
+    {"ReadinessStatus256IsNotReadyAndNotAskedAgain",
+     {{1, FaultKind::NotReadyStatus}},
+     RunEnding::TesterNotReady,
+     1,
+     1},
+};
+
+class RetryLimitTest : public BootloaderTransferTest,
+                       public testing::WithParamInterface<RetryCase> {};
+
+TEST_P(RetryLimitTest, StartAndReadinessAreRetriedUpToTheirLimits) {
+    const RetryCase& c = GetParam();
+    for (const auto& [request, kind] : c.faults) {
+        Fault(request, kind);
+    }
+    EXPECT_EQ(Transfer(500), c.expected);
+    EXPECT_EQ(SentCount(CMD_START_PROGRAMMING), c.startSends);
+    const auto payloads = SentPayloads();
+    EXPECT_EQ(std::count(payloads.begin(), payloads.end(), Bytes({0xFF, 0xFF, 0xFF})),
+              c.querySends);
+    EXPECT_EQ(c.expected == RunEnding::ProgrammingComplete,
+              static_cast<bool>(TesterHoldsTheImage()))
+        << DescribeVerdict(SimTester());
+    if (c.expected != RunEnding::ProgrammingComplete) {
+        EXPECT_TRUE(BlocksSent().empty()) << "no block after a failed start or query";
+        EXPECT_EQ(HostTexts(HostEvent::Kind::Line).size(), 1u) << "only the burning line";
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Faults, RetryLimitTest, testing::ValuesIn(RETRY_CASES),
+                         [](const testing::TestParamInfo<RetryCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(BootloaderTransferTest, ABlockHasFourSendsAndTheNextBlockFourAgain) {
     // Block 1 is acknowledged only at its fourth send; block 2 likewise.

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -97,22 +98,35 @@ class LoadFirmwareImageTest : public SimFixture {
     FirmwareImage image_;
 };
 
-TEST_F(LoadFirmwareImageTest, PicksTheFileForTheRevisionBesideTheExecutable) {
-    const struct {
-        HardwareRevision revision;
-        const char16_t* path;
-    } cases[] = {
-        {20, u"C:\\Tools\\VIVAD\\VIVAD-h2.0.bin"}, {10, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
-        {0, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},  {19, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
-        {21, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"}, {255, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
-    };
-    for (const auto& c : cases) {
-        SetUp();
-        EXPECT_EQ(Load(c.revision), ImageLoadResult::FileNotFound);
-        ASSERT_EQ(TestFolder().openedPaths.size(), 1u);
-        EXPECT_EQ(TestFolder().openedPaths[0], c.path) << int{c.revision};
-    }
+struct RevisionFileCase {
+    HardwareRevision revision;
+    const char16_t* path;
+};
+
+void PrintTo(const RevisionFileCase& c, std::ostream* os) {
+    *os << "revision code " << int{c.revision};
 }
+
+class RevisionFileTest : public LoadFirmwareImageTest,
+                         public testing::WithParamInterface<RevisionFileCase> {};
+
+TEST_P(RevisionFileTest, PicksTheFileForTheRevisionBesideTheExecutable) {
+    EXPECT_EQ(Load(GetParam().revision), ImageLoadResult::FileNotFound);
+    ASSERT_EQ(TestFolder().openedPaths.size(), 1u);
+    EXPECT_EQ(TestFolder().openedPaths[0], GetParam().path);
+}
+
+INSTANTIATE_TEST_SUITE_P(Revisions, RevisionFileTest,
+                         testing::Values(RevisionFileCase{20, u"C:\\Tools\\VIVAD\\VIVAD-h2.0.bin"},
+                                         RevisionFileCase{10, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
+                                         RevisionFileCase{0, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
+                                         RevisionFileCase{19, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
+                                         RevisionFileCase{21, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
+                                         RevisionFileCase{255,
+                                                          u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"}),
+                         [](const testing::TestParamInfo<RevisionFileCase>& info) {
+                             return "Code" + std::to_string(info.param.revision);
+                         });
 
 TEST_F(LoadFirmwareImageTest, BuildsTheImageInTheProcessWideBuffer) {
     PutFirmwareFile(u"VIVAD-h1.0.bin", Ascii("abc"));
@@ -125,44 +139,49 @@ TEST_F(LoadFirmwareImageTest, BuildsTheImageInTheProcessWideBuffer) {
     EXPECT_EQ(FirmwareImageBuffer, nullptr);
 }
 
-TEST_F(LoadFirmwareImageTest, FileProblemsEndWithTheirOwnResultAndLeaveNoBuffer) {
-    const auto file = [](auto adjust) {
-        MemoryFile f;
-        f.bytes = PatternBytes(1000);
-        adjust(f);
-        return f;
-    };
-    const struct {
-        const char* name;
-        MemoryFile file;
-        ImageLoadResult expected;
-    } cases[] = {
-        {"held open elsewhere", file([](MemoryFile& f) { f.openFails = true; }),
-         ImageLoadResult::FileNotFound},
-        {"size unknown", file([](MemoryFile& f) { f.sizeFails = true; }),
-         ImageLoadResult::FileUnreadable},
-        {"4 GiB", file([](MemoryFile& f) { f.reportedSize = 1ull << 32; }),
-         ImageLoadResult::FileUnreadable},
-        {"just under 4 GiB", file([](MemoryFile& f) { f.reportedSize = 0xFFFFFFFFull; }),
-         ImageLoadResult::TooLongToNumber},
-        {"one byte past the longest numberable image",
-         file([](MemoryFile& f) { f.reportedSize = 12582717; }), ImageLoadResult::TooLongToNumber},
-        {"read fails", file([](MemoryFile& f) { f.readFails = true; }),
-         ImageLoadResult::FileUnreadable},
-        {"read comes up short", file([](MemoryFile& f) { f.deliverOnly = 999; }),
-         ImageLoadResult::FileUnreadable},
-        {"read delivers nothing", file([](MemoryFile& f) { f.deliverOnly = 0; }),
-         ImageLoadResult::FileUnreadable},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        PutFirmwareFile(u"VIVAD-h2.0.bin", c.file);
-        EXPECT_EQ(Load(20), c.expected);
-        EXPECT_EQ(FirmwareImageBuffer, nullptr);
-        EXPECT_EQ(TestFolder().openCount, 0) << "file left open";
-    }
+struct FileProblemCase {
+    const char* name;
+    MemoryFile file;
+    ImageLoadResult expected;
+};
+
+void PrintTo(const FileProblemCase& c, std::ostream* os) {
+    *os << c.name;
 }
+
+// A readable file of 1000 bytes with one thing wrong with it.
+MemoryFile FileWith(MemoryFile problem) {
+    problem.bytes = PatternBytes(1000);
+    return problem;
+}
+
+const FileProblemCase FILE_PROBLEM_CASES[] = {
+    {"HeldOpenElsewhere", FileWith({.openFails = true}), ImageLoadResult::FileNotFound},
+    {"SizeUnknown", FileWith({.sizeFails = true}), ImageLoadResult::FileUnreadable},
+    {"FourGiB", FileWith({.reportedSize = 1ull << 32}), ImageLoadResult::FileUnreadable},
+    {"JustUnderFourGiB", FileWith({.reportedSize = 0xFFFFFFFFull}),
+     ImageLoadResult::TooLongToNumber},
+    {"OneBytePastTheLongestNumberableImage", FileWith({.reportedSize = 12582717}),
+     ImageLoadResult::TooLongToNumber},
+    {"ReadFails", FileWith({.readFails = true}), ImageLoadResult::FileUnreadable},
+    {"ReadComesUpShort", FileWith({.deliverOnly = 999}), ImageLoadResult::FileUnreadable},
+    {"ReadDeliversNothing", FileWith({.deliverOnly = 0}), ImageLoadResult::FileUnreadable},
+};
+
+class FileProblemTest : public LoadFirmwareImageTest,
+                        public testing::WithParamInterface<FileProblemCase> {};
+
+TEST_P(FileProblemTest, EndsWithItsOwnResultAndLeavesNoBuffer) {
+    PutFirmwareFile(u"VIVAD-h2.0.bin", GetParam().file);
+    EXPECT_EQ(Load(20), GetParam().expected);
+    EXPECT_EQ(FirmwareImageBuffer, nullptr);
+    EXPECT_EQ(TestFolder().openCount, 0) << "file left open";
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, FileProblemTest, testing::ValuesIn(FILE_PROBLEM_CASES),
+                         [](const testing::TestParamInfo<FileProblemCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(LoadFirmwareImageTest, MissingFileIsNotFound) {
     PutFirmwareFile(u"VIVAD-h1.0.bin", PatternBytes(10));
@@ -170,36 +189,62 @@ TEST_F(LoadFirmwareImageTest, MissingFileIsNotFound) {
     EXPECT_EQ(FirmwareImageBuffer, nullptr);
 }
 
-TEST_F(LoadFirmwareImageTest, PathsThatCannotBeFormedWholeAreNotTried) {
-    // 300 units with the terminating zero: the folder may take 285 units beside a 14-unit name.
-    const std::u16string name = u"VIVAD-h1.0.bin";
-    const auto executableIn = [](std::size_t folderLength) {
-        std::u16string folder = u"C:\\";
-        folder.append(folderLength - 4, u'd');
-        folder += u'\\';
-        return folder + u"vivad-updater.exe";
-    };
-    TestFolder().executablePath = executableIn(285);
-    PutFirmwareFile(name, PatternBytes(10));
-    EXPECT_EQ(Load(10), ImageLoadResult::Loaded);
-    FreeFirmwareImage();
+// 300 units with the terminating zero: the folder may take 285 units beside a 14-unit name.
+std::u16string ExecutableIn(std::size_t folderLength) {
+    std::u16string folder = u"C:\\";
+    folder.append(folderLength - 4, u'd');
+    folder += u'\\';
+    return folder + u"vivad-updater.exe";
+}
 
-    SetUp();
-    TestFolder().executablePath = executableIn(286);
-    PutFirmwareFile(name, PatternBytes(10));
-    EXPECT_EQ(Load(10), ImageLoadResult::FileNotFound);
-    EXPECT_TRUE(TestFolder().openedPaths.empty());
+// The firmware file's path beside `executable`, or the bare name when it names no folder.
+std::u16string Beside(const std::u16string& executable, std::u16string_view name) {
+    const std::size_t slash = executable.rfind(u'\\');
+    const std::u16string folder =
+        slash == std::u16string::npos ? u"" : executable.substr(0, slash + 1);
+    return folder + std::u16string(name);
+}
 
+struct PathCase {
+    const char* name;
+    std::u16string executable;
+    ImageLoadResult expected;
+};
+
+void PrintTo(const PathCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const PathCase PATH_CASES[] = {
+    {"FolderOf285UnitsFits", ExecutableIn(285), ImageLoadResult::Loaded},
+    {"FolderOf286UnitsIsNotTried", ExecutableIn(286), ImageLoadResult::FileNotFound},
     // No path at all, and a path with no folder, whose bare name would be looked for in the
     // current directory.
-    for (const char16_t* executable : {u"", u"vivad-updater.exe"}) {
-        SetUp();
-        TestFolder().executablePath = executable;
-        TestFolder().files[u"VIVAD-h1.0.bin"].bytes = PatternBytes(10);
-        EXPECT_EQ(Load(10), ImageLoadResult::FileNotFound);
+    {"NoExecutablePath", u"", ImageLoadResult::FileNotFound},
+    {"ExecutablePathWithoutAFolder", u"vivad-updater.exe", ImageLoadResult::FileNotFound},
+};
+
+class FirmwarePathTest : public LoadFirmwareImageTest,
+                         public testing::WithParamInterface<PathCase> {};
+
+TEST_P(FirmwarePathTest, PathsThatCannotBeFormedWholeAreNotTried) {
+    const PathCase& c = GetParam();
+    TestFolder().executablePath = c.executable;
+    // The file is there, beside the executable or by its bare name, whatever the path's fate.
+    TestFolder().files[Beside(c.executable, u"VIVAD-h1.0.bin")].bytes = PatternBytes(10);
+    EXPECT_EQ(Load(10), c.expected);
+    if (c.expected == ImageLoadResult::Loaded) {
+        EXPECT_EQ(TestFolder().openedPaths,
+                  std::vector<std::u16string>({Beside(c.executable, u"VIVAD-h1.0.bin")}));
+    } else {
         EXPECT_TRUE(TestFolder().openedPaths.empty());
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Executables, FirmwarePathTest, testing::ValuesIn(PATH_CASES),
+                         [](const testing::TestParamInfo<PathCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 #if defined(__SANITIZE_ADDRESS__)
 #define UNDER_ADDRESS_SANITIZER 1

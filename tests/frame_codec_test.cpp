@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -67,7 +68,8 @@ class FrameExchangeTest : public SimFixture {
     void SetUp() override {
         SimFixture::SetUp();
         SimScenario scenario;
-        scenario.devices[0].isTester = false;  // the test plays the tester's side itself
+        // The test plays the tester's side itself.
+        scenario.devices = {{.serial = "ZVKD0001", .isTester = false}};
         scenario.timing.readOverrunNs = overrunNs;
         StartAndOpen(scenario);
         frame_.bytes[FRAME_BUFFER_SIZE - 1] = SENTINEL;
@@ -115,67 +117,68 @@ struct ReceiveCase {
     double returnsAtMs;
 };
 
-TEST_F(FrameExchangeTest, HuntsForTheReply) {
-    const Bytes reply = {0x02, 0x03, 0xFF, 0x01, 0x00, 0xFE, 0x03};
-    const ReceiveCase cases[] = {
-        {"whole frame", {{5, reply}}, 1000, true, reply, 5},
-        {"stray bytes ahead are dropped without pause",
-         {{5, {0x55, 0x00, 0xFF}}, {5, reply}},
-         1000,
-         true,
-         reply,
-         5},
-        {"a false STX swallows the real frame's start",
-         {{5, {0x02, 0x05}}, {5, reply}},
-         1000,
-         true,
-         {0x02, 0x05, 0x02, 0x03, 0xFF, 0x01, 0x00, 0xFE, 0x03},
-         5},
-        {"wrong checksum and last byte still count",
-         {{5, {0x02, 0x01, 0x0A, 0x77, 0x99}}},
-         1000,
-         true,
-         {0x02, 0x01, 0x0A, 0x77, 0x99},
-         5},
-        {"a body cut short swallows what follows until the read gives up",
-         {{5, {0x02, 0x09, 0x01}}, {300, reply}},
-         1000,
-         false,
-         {},
-         1006},
-        {"a length byte cut short past the deadline ends the call",
-         {{5, {0x55, 0x02}}},
-         100,
-         false,
-         {},
-         106},
-        {"a body cut short ends the call just after its timeout",
-         {{5, {0x02, 0x09, 0x01}}},
-         100,
-         false,
-         {},
-         106},
-        {"silent line", {}, 100, false, {}, 101},
-        {"a byte hunted after the deadline ends the call though a frame follows",
-         {{90, {0x41}}, {100.5, {0x42}}, {100.6, reply}},
-         100,
-         false,
-         {},
-         100.5},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        for (const auto& [atMs, bytes] : c.arrivals) {
-            Arrive(atMs, bytes);
-        }
-        EXPECT_EQ(ReceiveFrame(frame_, c.timeoutMs), c.expected);
-        EXPECT_NEAR(NowMs(), c.returnsAtMs, 0.001);
-        if (c.expected) {
-            EXPECT_EQ(Received(), c.frame);
-        }
+void PrintTo(const ReceiveCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const Bytes REPLY = {0x02, 0x03, 0xFF, 0x01, 0x00, 0xFE, 0x03};
+
+const ReceiveCase RECEIVE_CASES[] = {
+    {"WholeFrame", {{5, REPLY}}, 1000, true, REPLY, 5},
+    {"StrayBytesAheadAreDroppedWithoutPause",
+     {{5, {0x55, 0x00, 0xFF}}, {5, REPLY}},
+     1000,
+     true,
+     REPLY,
+     5},
+    {"AFalseStxSwallowsTheRealFramesStart",
+     {{5, {0x02, 0x05}}, {5, REPLY}},
+     1000,
+     true,
+     {0x02, 0x05, 0x02, 0x03, 0xFF, 0x01, 0x00, 0xFE, 0x03},
+     5},
+    {"WrongChecksumAndLastByteStillCount",
+     {{5, {0x02, 0x01, 0x0A, 0x77, 0x99}}},
+     1000,
+     true,
+     {0x02, 0x01, 0x0A, 0x77, 0x99},
+     5},
+    {"ABodyCutShortSwallowsWhatFollowsUntilTheReadGivesUp",
+     {{5, {0x02, 0x09, 0x01}}, {300, REPLY}},
+     1000,
+     false,
+     {},
+     1006},
+    {"ALengthByteCutShortPastTheDeadlineEndsTheCall", {{5, {0x55, 0x02}}}, 100, false, {}, 106},
+    {"ABodyCutShortEndsTheCallJustAfterItsTimeout", {{5, {0x02, 0x09, 0x01}}}, 100, false, {}, 106},
+    {"SilentLine", {}, 100, false, {}, 101},
+    {"AByteHuntedAfterTheDeadlineEndsTheCallThoughAFrameFollows",
+     {{90, {0x41}}, {100.5, {0x42}}, {100.6, REPLY}},
+     100,
+     false,
+     {},
+     100.5},
+};
+
+class ReceiveFrameTest : public FrameExchangeTest,
+                         public testing::WithParamInterface<ReceiveCase> {};
+
+TEST_P(ReceiveFrameTest, HuntsForTheReply) {
+    const ReceiveCase& c = GetParam();
+    for (const auto& [atMs, bytes] : c.arrivals) {
+        Arrive(atMs, bytes);
+    }
+    EXPECT_EQ(ReceiveFrame(frame_, c.timeoutMs), c.expected);
+    EXPECT_NEAR(NowMs(), c.returnsAtMs, 0.001);
+    if (c.expected) {
+        EXPECT_EQ(Received(), c.frame);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Arrivals, ReceiveFrameTest, testing::ValuesIn(RECEIVE_CASES),
+                         [](const testing::TestParamInfo<ReceiveCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(FrameExchangeTest, StrayBytesAreReadOneAtATime) {
     Arrive(5, {0x55, 0x00, 0xFF, 0x02, 0x01, 0x0A, 0x0A, 0x03});
@@ -220,25 +223,133 @@ TEST_F(FrameExchangeTest, GarbageStreamCannotHoldTheCallPastItsDeadline) {
     EXPECT_LT(NowMs(), 1000.1);
 }
 
-class ExactTimeoutTest : public FrameExchangeTest {
+// The deadline test on the virtual clock, to the nanosecond: it counts whole microseconds,
+// truncated, from a whole-seconds part and the rest, and a call ends only once that count is
+// past the timeout. Timeouts of whole seconds check the seconds part of the count.
+struct ExactTimeoutCase {
+    const char* name;
+    std::uint32_t timeoutMs;
+    // How late a timed-out read returns.
+    std::int64_t overrunNs;
+    // When a call on a silent line returns.
+    std::int64_t silentReturnNs;
+};
+
+void PrintTo(const ExactTimeoutCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+constexpr std::int64_t PAUSE_NS = EMPTY_READ_PAUSE_MS * NS_PER_MS;
+
+// A silent line's call: when the first empty read returns within the count, the pause and a
+// second read follow.
+constexpr std::int64_t TwoReads(std::uint32_t timeoutMs, std::int64_t overrunNs) {
+    return 2 * (timeoutMs * NS_PER_MS + overrunNs) + PAUSE_NS;
+}
+
+// Calls whose first empty read comes back within the count: elapsed equal to the timeout is not
+// past it ('>', not '>='), and 999 ns past is no whole microsecond past.
+const ExactTimeoutCase WITHIN_THE_COUNT[] = {
+    {"Timeout100msReadBackAtTheTimeout", 100, 0, TwoReads(100, 0)},
+    {"Timeout1000msReadBackAtTheTimeout", 1000, 0, TwoReads(1000, 0)},
+    {"Timeout2000msReadBackAtTheTimeout", 2000, 0, TwoReads(2000, 0)},
+    {"Timeout1000msRead999nsLate", 1000, 999, TwoReads(1000, 999)},
+    {"Timeout2000msRead999nsLate", 2000, 999, TwoReads(2000, 999)},
+};
+
+// One microsecond past ends the call at once.
+const ExactTimeoutCase PAST_THE_COUNT[] = {
+    {"Timeout100msRead1usLate", 100, 1000, 100 * NS_PER_MS + 1000},
+    {"Timeout1000msRead1usLate", 1000, 1000, 1000 * NS_PER_MS + 1000},
+    {"Timeout2000msRead1usLate", 2000, 1000, 2000 * NS_PER_MS + 1000},
+};
+
+class ExactTimeoutTest : public FrameExchangeTest,
+                         public testing::WithParamInterface<ExactTimeoutCase> {
   protected:
     void SetUp() override {
-        overrunNs = 0;
+        overrunNs = GetParam().overrunNs;
         FrameExchangeTest::SetUp();
     }
 };
 
-TEST_F(ExactTimeoutTest, ElapsedEqualToTheTimeoutDoesNotEndTheCall) {
-    // The first empty read returns exactly at the timeout, which is not past it: one more pause
-    // and read follow, so a silent line takes twice the timeout plus the pause.
-    EXPECT_FALSE(ReceiveFrame(frame_, 100));
-    EXPECT_NEAR(NowMs(), 210, 0.001);
+TEST_P(ExactTimeoutTest, SilentLineEndsTheCallAtAnExactTime) {
+    EXPECT_FALSE(ReceiveFrame(frame_, GetParam().timeoutMs));
+    EXPECT_EQ(SimNow(), GetParam().silentReturnNs);
 }
 
-TEST_F(ExactTimeoutTest, AReplyDuringTheSecondReadIsStillTaken) {
-    Arrive(150, {0x02, 0x00, 0x01, 0x03});
-    EXPECT_TRUE(ReceiveFrame(frame_, 100));
-    EXPECT_NEAR(NowMs(), 150, 0.001);
+std::string ExactTimeoutName(const testing::TestParamInfo<ExactTimeoutCase>& info) {
+    return info.param.name;
 }
+
+INSTANTIATE_TEST_SUITE_P(WithinTheCount, ExactTimeoutTest, testing::ValuesIn(WITHIN_THE_COUNT),
+                         ExactTimeoutName);
+INSTANTIATE_TEST_SUITE_P(PastTheCount, ExactTimeoutTest, testing::ValuesIn(PAST_THE_COUNT),
+                         ExactTimeoutName);
+
+// Where the first read came back within the count, a reply during the second read is taken.
+class SecondReadTest : public ExactTimeoutTest {};
+
+TEST_P(SecondReadTest, AReplyDuringTheSecondReadIsStillTaken) {
+    const ExactTimeoutCase& c = GetParam();
+    const std::int64_t secondReadNs = c.timeoutMs * NS_PER_MS + c.overrunNs + PAUSE_NS;
+    const std::int64_t replyNs = secondReadNs + c.timeoutMs * NS_PER_MS / 2;
+    QueueForHost(SimLine(), {0x02, 0x00, 0x01, 0x03}, replyNs);
+    EXPECT_TRUE(ReceiveFrame(frame_, c.timeoutMs));
+    EXPECT_EQ(SimNow(), replyNs);
+}
+
+INSTANTIATE_TEST_SUITE_P(WithinTheCount, SecondReadTest, testing::ValuesIn(WITHIN_THE_COUNT),
+                         ExactTimeoutName);
+
+// The longest call ReceiveFrameLongestNs allows, played out: a first empty read that comes back
+// within the count, the pause, then STX and the length byte each at the very end of their
+// reads, and a body that never comes. The bound must hold, and it is tight to within the
+// microsecond the deadline test may not see.
+struct LongestCallCase {
+    const char* name;
+    std::uint32_t timeoutMs;
+    std::int64_t overrunNs;
+};
+
+void PrintTo(const LongestCallCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const LongestCallCase LONGEST_CALL_CASES[] = {
+    {"Timeout100msReadBackAtTheTimeout", 100, 0},
+    {"Timeout1000msRead999nsLate", 1000, 999},
+    {"Timeout2000msRead500nsLate", 2000, 500},
+};
+
+class LongestCallTest : public FrameExchangeTest,
+                        public testing::WithParamInterface<LongestCallCase> {
+  protected:
+    void SetUp() override {
+        overrunNs = GetParam().overrunNs;
+        FrameExchangeTest::SetUp();
+    }
+};
+
+TEST_P(LongestCallTest, LastsNoLongerThanTheStatedBoundAndNearlyThatLong) {
+    const LongestCallCase& c = GetParam();
+    const std::int64_t readNs = c.timeoutMs * NS_PER_MS + c.overrunNs;
+    const std::int64_t stxAt = readNs + PAUSE_NS + readNs;
+    QueueForHost(SimLine(), {FRAME_STX}, stxAt);
+    QueueForHost(SimLine(), {0x05}, stxAt + readNs);
+
+    EXPECT_FALSE(ReceiveFrame(frame_, c.timeoutMs));
+
+    const std::int64_t bound = ReceiveFrameLongestNs(c.timeoutMs, c.overrunNs);
+    EXPECT_EQ(SimNow(), stxAt + 2 * readNs);
+    EXPECT_LE(SimNow(), bound);
+    EXPECT_GE(SimNow(), bound - 1000);
+    EXPECT_EQ(ReadCalls(), 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(Timeouts, LongestCallTest, testing::ValuesIn(LONGEST_CALL_CASES),
+                         [](const testing::TestParamInfo<LongestCallCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace

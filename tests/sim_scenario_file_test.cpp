@@ -1,4 +1,4 @@
-#include "sim/dll/scenario_file.h"
+#include "sim/scenario_file.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,11 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "tests/support/sim_printers.h"
 
 namespace {
 
@@ -25,141 +28,130 @@ std::string ErrorOf(std::string_view text) {
     return error;
 }
 
-struct DeviceView {
-    std::string serial;
-    bool openFails;
-    bool serialQueryFails;
-    bool isTester;
-    bool operator==(const DeviceView&) const = default;
-};
-
-std::vector<DeviceView> DevicesOf(const SimScenario& scenario) {
-    std::vector<DeviceView> devices;
-    for (const SimDevice& d : scenario.devices) {
-        devices.push_back({d.serial, d.openFails, d.serialQueryFails, d.isTester});
-    }
-    return devices;
-}
-
-void PrintTo(const DeviceView& d, std::ostream* os) {
-    *os << d.serial << (d.openFails ? " open-fails" : "")
-        << (d.serialQueryFails ? " serial-query-fails" : "")
-        << (d.isTester ? " tester" : " not-tester");
+// The default scenario with one change, as a case expects it.
+SimScenario DefaultWith(const std::function<void(SimScenario&)>& change) {
+    SimScenario scenario;
+    change(scenario);
+    return scenario;
 }
 
 TEST(ScenarioFile, EmptyTextKeepsEveryDefault) {
-    const SimScenario defaults;
     for (const char* text : {"", "\n\n", "# only a comment\n   \n\t# another\n"}) {
-        const SimScenario s = Parse(text);
-        EXPECT_EQ(DevicesOf(s), DevicesOf(defaults)) << text;
-        EXPECT_EQ(s.countQueryFails, defaults.countQueryFails);
-        EXPECT_EQ(s.tester.hardwareCode, defaults.tester.hardwareCode);
-        EXPECT_EQ(s.tester.firmwareTenths, defaults.tester.firmwareTenths);
-        EXPECT_EQ(s.tester.answersIdentify, defaults.tester.answersIdentify);
-        EXPECT_EQ(s.tester.answersProbe, defaults.tester.answersProbe);
-        EXPECT_EQ(s.tester.startsInBootloader, defaults.tester.startsInBootloader);
-        EXPECT_EQ(s.tester.bootloaderIdentifyReply, defaults.tester.bootloaderIdentifyReply);
-        EXPECT_EQ(s.tester.readyStatus, defaults.tester.readyStatus);
-        EXPECT_EQ(s.tester.answerNs, defaults.tester.answerNs);
-        EXPECT_EQ(s.timing.baudRate, defaults.timing.baudRate);
-        EXPECT_EQ(s.timing.latencyNs, defaults.timing.latencyNs);
-        EXPECT_TRUE(s.faults.empty());
+        EXPECT_EQ(Parse(text), SimScenario{}) << text;
     }
 }
 
 TEST(ScenarioFile, DeviceLines) {
     struct Case {
         const char* text;
-        std::vector<DeviceView> devices;
+        std::vector<SimDevice> devices;
     };
     const Case cases[] = {
-        {"device = ZVKD0042", {{"ZVKD0042", false, false, true}}},
+        {"device = ZVKD0042", {{.serial = "ZVKD0042"}}},
         {"device = FT123456\ndevice = ZVKD0001",
-         {{"FT123456", false, false, false}, {"ZVKD0001", false, false, true}}},
-        {"device = ZVKD0001\ndevice = ZVKD0002",
-         {{"ZVKD0001", false, false, true}, {"ZVKD0002", false, false, true}}},
-        {"device = ZVKD0001 open-fails", {{"ZVKD0001", true, false, true}}},
-        {"device =   ZVKD0001\tserial-query-fails  open-fails ", {{"ZVKD0001", true, true, true}}},
+         {{.serial = "FT123456", .isTester = false}, {.serial = "ZVKD0001"}}},
+        {"device = ZVKD0001\ndevice = ZVKD0002", {{.serial = "ZVKD0001"}, {.serial = "ZVKD0002"}}},
+        {"device = ZVKD0001 open-fails", {{.serial = "ZVKD0001", .openFails = true}}},
+        {"device =   ZVKD0001\tserial-query-fails  open-fails ",
+         {{.serial = "ZVKD0001", .openFails = true, .serialQueryFails = true}}},
         // The prefix is case-sensitive, and a short serial is no tester.
         {"device = zvkd0001\ndevice = ZVK",
-         {{"zvkd0001", false, false, false}, {"ZVK", false, false, false}}},
-        {"device = ZVKD0001 not-tester", {{"ZVKD0001", false, false, false}}},
-        {"device = A1 tester", {{"A1", false, false, true}}},
+         {{.serial = "zvkd0001", .isTester = false}, {.serial = "ZVK", .isTester = false}}},
+        {"device = ZVKD0001 not-tester", {{.serial = "ZVKD0001", .isTester = false}}},
+        {"device = A1 tester", {{.serial = "A1", .isTester = true}}},
         {"devices = none", {}},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(DevicesOf(Parse(c.text)), c.devices) << c.text;
+        // The whole scenario, so that a device line cannot change anything else either.
+        EXPECT_EQ(Parse(c.text), DefaultWith([&](SimScenario& s) { s.devices = c.devices; }))
+            << c.text;
     }
 }
 
 TEST(ScenarioFile, TesterAndTimingKeys) {
     struct Case {
         const char* text;
-        std::function<bool(const SimScenario&)> holds;
+        // What the key changes in the default scenario; everything else must stay.
+        std::function<void(SimScenario&)> change;
     };
     const Case cases[] = {
-        {"count-query-fails = yes", [](const SimScenario& s) { return s.countQueryFails; }},
-        {"hardware-code = 10", [](const SimScenario& s) { return s.tester.hardwareCode == 10; }},
-        {"hardware-code = 255", [](const SimScenario& s) { return s.tester.hardwareCode == 255; }},
-        {"firmware-version = 4.5",
-         [](const SimScenario& s) { return s.tester.firmwareTenths == 45; }},
-        {"firmware-version = 7",
-         [](const SimScenario& s) { return s.tester.firmwareTenths == 70; }},
-        {"firmware-version = 0.7",
-         [](const SimScenario& s) { return s.tester.firmwareTenths == 7; }},
-        {"firmware-version = 25.5",
-         [](const SimScenario& s) { return s.tester.firmwareTenths == 255; }},
-        {"answers-identify = no", [](const SimScenario& s) { return !s.tester.answersIdentify; }},
-        {"answers-probe = no", [](const SimScenario& s) { return !s.tester.answersProbe; }},
-        {"starts-in-bootloader = yes",
-         [](const SimScenario& s) { return s.tester.startsInBootloader; }},
+        {"count-query-fails = yes", [](SimScenario& s) { s.countQueryFails = true; }},
+        {"hardware-code = 10", [](SimScenario& s) { s.tester.hardwareCode = 10; }},
+        {"hardware-code = 255", [](SimScenario& s) { s.tester.hardwareCode = 255; }},
+        {"firmware-version = 4.5", [](SimScenario& s) { s.tester.firmwareTenths = 45; }},
+        {"firmware-version = 7", [](SimScenario& s) { s.tester.firmwareTenths = 70; }},
+        {"firmware-version = 0.7", [](SimScenario& s) { s.tester.firmwareTenths = 7; }},
+        {"firmware-version = 25.5", [](SimScenario& s) { s.tester.firmwareTenths = 255; }},
+        {"answers-identify = no", [](SimScenario& s) { s.tester.answersIdentify = false; }},
+        {"answers-probe = no", [](SimScenario& s) { s.tester.answersProbe = false; }},
+        {"probe-reply = 0a 01",
+         [](SimScenario& s) {
+             s.tester.probeReply = {0x0A, 0x01};
+         }},
+        {"probe-reply =", [](SimScenario& s) { s.tester.probeReply.clear(); }},
+        {"answers-enter-bootloader = no",
+         [](SimScenario& s) { s.tester.answersEnterBootloader = false; }},
+        {"starts-in-bootloader = yes", [](SimScenario& s) { s.tester.startsInBootloader = true; }},
         {"bootloader-identify-reply = 01 b0 FF 00",
-         [](const SimScenario& s) {
-             return s.tester.bootloaderIdentifyReply ==
-                    std::vector<std::uint8_t>{0x01, 0xB0, 0xFF, 0x00};
+         [](SimScenario& s) {
+             s.tester.bootloaderIdentifyReply = {0x01, 0xB0, 0xFF, 0x00};
          }},
         {"bootloader-identify-reply =",
-         [](const SimScenario& s) { return s.tester.bootloaderIdentifyReply.empty(); }},
-        {"ready-status = 256", [](const SimScenario& s) { return s.tester.readyStatus == 256; }},
-        {"answer-ms = 2", [](const SimScenario& s) { return s.tester.answerNs == 2'000'000; }},
-        {"answer-ms = 0.25", [](const SimScenario& s) { return s.tester.answerNs == 250'000; }},
+         [](SimScenario& s) { s.tester.bootloaderIdentifyReply.clear(); }},
+        {"ready-status = 256", [](SimScenario& s) { s.tester.readyStatus = 256; }},
+        {"ready-status = 65535", [](SimScenario& s) { s.tester.readyStatus = 65535; }},
+        {"answer-ms = 2", [](SimScenario& s) { s.tester.answerNs = 2'000'000; }},
+        {"answer-ms = 0.25", [](SimScenario& s) { s.tester.answerNs = 250'000; }},
         {"bootloader-start-ms = 1200",
-         [](const SimScenario& s) { return s.tester.bootloaderStartNs == 1'200'000'000; }},
-        {"erase-ms = 0", [](const SimScenario& s) { return s.tester.eraseNs == 0; }},
+         [](SimScenario& s) { s.tester.bootloaderStartNs = 1'200'000'000; }},
+        {"erase-ms = 0", [](SimScenario& s) { s.tester.eraseNs = 0; }},
         {"restart-after-programming-ms = 150",
-         [](const SimScenario& s) { return s.tester.restartAfterProgrammingNs == 150'000'000; }},
-        {"baud-rate = 9600", [](const SimScenario& s) { return s.timing.baudRate == 9600; }},
-        {"latency-ms = 1.000001",
-         [](const SimScenario& s) { return s.timing.latencyNs == 1'000'001; }},
-        {"chip-packet-bytes = 64",
-         [](const SimScenario& s) { return s.timing.chipPacketBytes == 64; }},
-        {"read-overrun-ms = 3",
-         [](const SimScenario& s) { return s.timing.readOverrunNs == 3'000'000; }},
+         [](SimScenario& s) { s.tester.restartAfterProgrammingNs = 150'000'000; }},
+        {"baud-rate = 9600", [](SimScenario& s) { s.timing.baudRate = 9600; }},
+        {"baud-rate = 4294967295", [](SimScenario& s) { s.timing.baudRate = 4294967295u; }},
+        {"latency-ms = 1.000001", [](SimScenario& s) { s.timing.latencyNs = 1'000'001; }},
+        {"chip-packet-bytes = 64", [](SimScenario& s) { s.timing.chipPacketBytes = 64; }},
+        {"read-overrun-ms = 3", [](SimScenario& s) { s.timing.readOverrunNs = 3'000'000; }},
         // Spacing, CRLF line ends and comments around a key change nothing.
         {"# tester\r\n  hardware-code=21  \r\n\r\n",
-         [](const SimScenario& s) { return s.tester.hardwareCode == 21; }},
+         [](SimScenario& s) { s.tester.hardwareCode = 21; }},
     };
     for (const Case& c : cases) {
-        EXPECT_TRUE(c.holds(Parse(c.text))) << c.text;
+        EXPECT_EQ(Parse(c.text), DefaultWith(c.change)) << c.text;
     }
 }
 
-// Every kind up to the last one has a name, so that a kind added to the simulator is not
-// silently out of reach of the scenario files.
+// The sweep and the soak draw every kind from the one table and the parser names it from there,
+// so a new kind is swept and nameable at once; what the table cannot give it is its effect on
+// the line. Written out, this count makes whoever adds a kind look here and at
+// sim/serial_line.cpp, where that effect has to be written.
+static_assert(FAULT_KIND_COUNT == 11,
+              "a fault kind was added or removed: give it its effect in sim/serial_line.cpp and "
+              "update this count");
+
+// Every kind in the one table, the last included, has its own name and is reached by it from a
+// scenario file; the table is in the enumeration's order, so that the name is the kind's.
 TEST(ScenarioFile, EveryFaultKindByItsName) {
-    const int last = static_cast<int>(FaultKind::GarbageStream);
-    for (int value = 0; value <= last; ++value) {
-        const auto kind = static_cast<FaultKind>(value);
-        const std::string name = FaultKindName(kind);
-        ASSERT_NE(name, "?") << "fault kind " << value << " has no name";
-        const std::string text = "fault = " + std::to_string(value + 3) + " " + name;
+    std::set<std::string_view> names;
+    for (std::size_t index = 0; index < FAULT_KIND_COUNT; ++index) {
+        const FaultKindEntry& entry = FAULT_KINDS[index];
+        SCOPED_TRACE(std::string(entry.name));
+        EXPECT_EQ(static_cast<std::size_t>(entry.kind), index);
+        EXPECT_EQ(FaultKindName(entry.kind), entry.name);
+        EXPECT_TRUE(names.insert(entry.name).second) << "name given twice";
+        const std::uint32_t request = static_cast<std::uint32_t>(index) + 3;
+        const std::string text =
+            "fault = " + std::to_string(request) + " " + std::string(entry.name);
         const SimScenario s = Parse(text);
         ASSERT_EQ(s.faults.size(), 1u) << text;
-        EXPECT_EQ(s.faults.begin()->first, static_cast<std::uint32_t>(value + 3)) << text;
-        EXPECT_EQ(s.faults.begin()->second.kind, kind) << text;
+        EXPECT_EQ(s.faults.begin()->first, request) << text;
+        EXPECT_EQ(s.faults.begin()->second, LineFault{.kind = entry.kind}) << text;
     }
-    EXPECT_STREQ(FaultKindName(FaultKind::DropReply), "DropReply");
-    EXPECT_STREQ(FaultKindName(FaultKind::GarbageStream), "GarbageStream");
+    EXPECT_EQ(names.size(), FAULT_KIND_COUNT);
+    EXPECT_EQ(FaultKindName(FaultKind::DropReply), "DropReply");
+    EXPECT_EQ(FaultKindName(FaultKind::GarbageStream), "GarbageStream");
+    EXPECT_EQ(FaultKindNamed("GarbageStream"), FaultKind::GarbageStream);
+    EXPECT_EQ(FaultKindNamed("garbagestream"), std::nullopt);
 }
 
 TEST(ScenarioFile, FaultsAccumulateByRequest) {

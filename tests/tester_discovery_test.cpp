@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -27,14 +28,6 @@ class TesterDiscoveryTest : public SimFixture {
     }
 };
 
-SimDevice Device(std::string serial, bool openFails = false, bool serialQueryFails = false) {
-    SimDevice device;
-    device.serial = std::move(serial);
-    device.openFails = openFails;
-    device.serialQueryFails = serialQueryFails;
-    return device;
-}
-
 struct DiscoveryCase {
     const char* name;
     std::vector<SimDevice> devices;
@@ -42,59 +35,108 @@ struct DiscoveryCase {
     std::string opened;  // serial passed to FT_OpenEx, empty when none is opened
 };
 
-TEST_F(TesterDiscoveryTest, FindsTheOneTesterByItsSerialPrefix) {
-    const DiscoveryCase cases[] = {
-        {"nothing attached", {}, TesterSearchResult::NoTester, ""},
-        {"other FTDI devices only",
-         {Device("FT4ABC12"), Device("A50285BI")},
-         TesterSearchResult::NoTester,
-         ""},
-        {"prefix in lower case", {Device("zvkd0001")}, TesterSearchResult::NoTester, ""},
-        {"serial shorter than the prefix", {Device("ZVK")}, TesterSearchResult::NoTester, ""},
-        {"empty serial", {Device("")}, TesterSearchResult::NoTester, ""},
-        {"tester alone", {Device("ZVKD0001")}, TesterSearchResult::TesterOpened, "ZVKD0001"},
-        {"tester first",
-         {Device("ZVKD7"), Device("FT1"), Device("FT2")},
-         TesterSearchResult::TesterOpened,
-         "ZVKD7"},
-        {"tester in the middle",
-         {Device("FT1"), Device("ZVKD7"), Device("FT2")},
-         TesterSearchResult::TesterOpened,
-         "ZVKD7"},
-        {"tester last",
-         {Device("FT1"), Device("FT2"), Device("ZVKD7")},
-         TesterSearchResult::TesterOpened,
-         "ZVKD7"},
-        {"two testers",
-         {Device("ZVKD0001"), Device("FT1"), Device("ZVKD0002")},
-         TesterSearchResult::SeveralTesters,
-         ""},
-        {"the tester fails to open",
-         {Device("FT1"), Device("ZVKD0001", true)},
-         TesterSearchResult::OpenFailed,
-         "ZVKD0001"},
-        {"a failed serial query is no second tester",
-         {Device("ZVKD0001"), Device("FT1", false, true)},
-         TesterSearchResult::TesterOpened,
-         "ZVKD0001"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        SimScenario scenario;
-        scenario.devices = c.devices;
-        StartScenario(scenario);
-        EXPECT_EQ(FindAndOpenTester(), c.expected);
-        EXPECT_EQ(OpenedSerial(), c.opened);
-        EXPECT_EQ(TesterLink != nullptr, c.expected == TesterSearchResult::TesterOpened);
-        // Every device is asked for its serial number, in order, none twice.
-        const auto queries = Calls("FT_ListDevices");
-        ASSERT_EQ(queries.size(), c.devices.size() + 1);
-        for (std::size_t i = 0; i < c.devices.size(); ++i) {
-            EXPECT_EQ(queries[i + 1]->argument, i);
+void PrintTo(const DiscoveryCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+// A serial number of `length` characters that begins with `start`.
+std::string SerialOf(std::size_t length, const std::string& start) {
+    std::string serial = start;
+    serial.resize(length, '7');
+    return serial;
+}
+
+// The serial-number buffer holds 64 bytes; a library that fills it leaves no room for the
+// terminator, and discovery keeps the first 63 characters.
+const std::string TESTER_64 = SerialOf(SERIAL_NUMBER_BUFFER_SIZE, "ZVKD");
+const std::string TESTER_64_AS_KEPT = TESTER_64.substr(0, SERIAL_NUMBER_BUFFER_SIZE - 1);
+
+const DiscoveryCase DISCOVERY_CASES[] = {
+    {"NothingAttached", {}, TesterSearchResult::NoTester, ""},
+    {"OtherFtdiDevicesOnly",
+     {{.serial = "FT4ABC12"}, {.serial = "A50285BI"}},
+     TesterSearchResult::NoTester,
+     ""},
+    {"PrefixInLowerCase", {{.serial = "zvkd0001"}}, TesterSearchResult::NoTester, ""},
+    {"SerialShorterThanThePrefix", {{.serial = "ZVK"}}, TesterSearchResult::NoTester, ""},
+    {"EmptySerial", {{.serial = ""}}, TesterSearchResult::NoTester, ""},
+    {"TesterAlone", {{.serial = "ZVKD0001"}}, TesterSearchResult::TesterOpened, "ZVKD0001"},
+    {"TesterFirst",
+     {{.serial = "ZVKD7"}, {.serial = "FT1"}, {.serial = "FT2"}},
+     TesterSearchResult::TesterOpened,
+     "ZVKD7"},
+    {"TesterInTheMiddle",
+     {{.serial = "FT1"}, {.serial = "ZVKD7"}, {.serial = "FT2"}},
+     TesterSearchResult::TesterOpened,
+     "ZVKD7"},
+    {"TesterLast",
+     {{.serial = "FT1"}, {.serial = "FT2"}, {.serial = "ZVKD7"}},
+     TesterSearchResult::TesterOpened,
+     "ZVKD7"},
+    {"TwoTesters",
+     {{.serial = "ZVKD0001"}, {.serial = "FT1"}, {.serial = "ZVKD0002"}},
+     TesterSearchResult::SeveralTesters,
+     ""},
+    {"TheTesterFailsToOpen",
+     {{.serial = "FT1"}, {.serial = "ZVKD0001", .openFails = true}},
+     TesterSearchResult::OpenFailed,
+     "ZVKD0001"},
+    {"AFailedSerialQueryIsNoSecondTester",
+     {{.serial = "ZVKD0001"}, {.serial = "FT1", .serialQueryFails = true}},
+     TesterSearchResult::TesterOpened,
+     "ZVKD0001"},
+    {"ATesterSerialOf63CharactersIsOpenedWhole",
+     {{.serial = SerialOf(63, "ZVKD")}},
+     TesterSearchResult::TesterOpened,
+     SerialOf(63, "ZVKD")},
+    // Found by its prefix, but opened by the 63 characters kept, which the simulated library
+    // knows under no device: the run would end as a tester that failed to open.
+    {"ATesterSerialFillingTheWholeBufferIsOpenedCutTo63Characters",
+     {{.serial = TESTER_64, .serialUnterminated = true}},
+     TesterSearchResult::OpenFailed,
+     TESTER_64_AS_KEPT},
+    {"ALongerTesterSerialIsCutTheSameWay",
+     {{.serial = SerialOf(100, "ZVKD"), .serialUnterminated = true}},
+     TesterSearchResult::OpenFailed,
+     TESTER_64_AS_KEPT},
+    {"AnotherSerialFillingTheWholeBufferIsNoTester",
+     {{.serial = SerialOf(SERIAL_NUMBER_BUFFER_SIZE, "FT"), .serialUnterminated = true},
+      {.serial = "ZVKD0001"}},
+     TesterSearchResult::TesterOpened,
+     "ZVKD0001"},
+    {"ATesterSerialFillingTheWholeBufferStillCountsAsATester",
+     {{.serial = "ZVKD0001"}, {.serial = TESTER_64, .serialUnterminated = true}},
+     TesterSearchResult::SeveralTesters,
+     ""},
+};
+
+class TesterSearchTest : public TesterDiscoveryTest,
+                         public testing::WithParamInterface<DiscoveryCase> {};
+
+TEST_P(TesterSearchTest, FindsTheOneTesterByItsSerialPrefix) {
+    const DiscoveryCase& c = GetParam();
+    SimScenario scenario;
+    scenario.devices = c.devices;
+    StartScenario(scenario);
+    EXPECT_EQ(FindAndOpenTester(), c.expected);
+    EXPECT_EQ(OpenedSerial(), c.opened);
+    EXPECT_EQ(TesterLink != nullptr, c.expected == TesterSearchResult::TesterOpened);
+    // Every device is asked for its serial number, in order, none twice.
+    const auto queries = Calls("FT_ListDevices");
+    ASSERT_EQ(queries.size(), c.devices.size() + 1);
+    for (std::size_t i = 0; i < c.devices.size(); ++i) {
+        EXPECT_EQ(queries[i + 1]->argument, i);
+        if (c.devices[i].serialUnterminated) {
+            // The simulated library did fill the whole buffer.
+            EXPECT_EQ(queries[i + 1]->bytes.size(), SERIAL_NUMBER_BUFFER_SIZE);
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Devices, TesterSearchTest, testing::ValuesIn(DISCOVERY_CASES),
+                         [](const testing::TestParamInfo<DiscoveryCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(TesterDiscoveryTest, AFailedCountQueryReadsAsNoDevice) {
     SimScenario scenario;
@@ -147,7 +189,7 @@ TEST_F(TesterDiscoveryTest, ReopensTheTesterAfterClosingThePreviousLink) {
 
 TEST_F(TesterDiscoveryTest, SeveralTestersCloseThePreviousLinkAndOpenNone) {
     StartAndOpen(SimScenario{});
-    ReplaceSimDevices({Device("ZVKD0001"), Device("ZVKD0002")});
+    ReplaceSimDevices({{.serial = "ZVKD0001"}, {.serial = "ZVKD0002"}});
     EXPECT_EQ(FindAndOpenTester(), TesterSearchResult::SeveralTesters);
     EXPECT_EQ(SimOpenHandleCount(), 0);
     EXPECT_EQ(Calls("FT_OpenEx").size(), 1u);

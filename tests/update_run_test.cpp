@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -72,128 +73,177 @@ class UpdateRunTest : public SimFixture {
     SimScenario scenario_;
 };
 
-TEST_F(UpdateRunTest, HardwareCodeSelectsTheImage) {
-    const struct {
-        std::uint8_t code;
-        std::size_t fileLength;
-    } cases[] = {
-        {20, REVISION_2_FILE_LENGTH}, {25, REVISION_2_FILE_LENGTH}, {29, REVISION_2_FILE_LENGTH},
-        {19, REVISION_1_FILE_LENGTH}, {30, REVISION_1_FILE_LENGTH}, {10, REVISION_1_FILE_LENGTH},
-        {0, REVISION_1_FILE_LENGTH},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(int{c.code});
-        SetUp();
-        scenario_.tester.hardwareCode = c.code;
-        EXPECT_EQ(Run(), RunEnding::ProgrammingComplete);
-        EXPECT_EQ(ProgrammedFileLength(), c.fileLength);
-        EXPECT_EQ(IdentificationOpcodes(), Bytes({CMD_IDENTIFY, CMD_ENTER_BOOTLOADER}));
-        // The bootloader gets its 1500 ms after the reply to the switch.
-        const double gap = WriteTimeMs(CMD_START_PROGRAMMING) - WriteTimeMs(CMD_ENTER_BOOTLOADER);
-        EXPECT_GE(gap, 1500.0);
-        EXPECT_LT(gap, 1500.0 + 100.0);
+// Revision 2 only for the codes that mean it, with the bootloader given its pause each time.
+struct HardwareCodeCase {
+    std::uint8_t code;
+    std::size_t fileLength;
+};
+
+void PrintTo(const HardwareCodeCase& c, std::ostream* os) {
+    *os << "code " << int{c.code};
+}
+
+class HardwareCodeTest : public UpdateRunTest,
+                         public testing::WithParamInterface<HardwareCodeCase> {};
+
+TEST_P(HardwareCodeTest, SelectsTheImage) {
+    const HardwareCodeCase& c = GetParam();
+    scenario_.tester.hardwareCode = c.code;
+    EXPECT_EQ(Run(), RunEnding::ProgrammingComplete);
+    EXPECT_EQ(ProgrammedFileLength(), c.fileLength);
+    EXPECT_EQ(IdentificationOpcodes(), Bytes({CMD_IDENTIFY, CMD_ENTER_BOOTLOADER}));
+    // The bootloader gets its 1500 ms after the reply to the switch.
+    const double gap = WriteTimeMs(CMD_START_PROGRAMMING) - WriteTimeMs(CMD_ENTER_BOOTLOADER);
+    EXPECT_GE(gap, 1500.0);
+    EXPECT_LT(gap, 1500.0 + 100.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, HardwareCodeTest,
+                         testing::Values(HardwareCodeCase{20, REVISION_2_FILE_LENGTH},
+                                         HardwareCodeCase{25, REVISION_2_FILE_LENGTH},
+                                         HardwareCodeCase{29, REVISION_2_FILE_LENGTH},
+                                         HardwareCodeCase{19, REVISION_1_FILE_LENGTH},
+                                         HardwareCodeCase{30, REVISION_1_FILE_LENGTH},
+                                         HardwareCodeCase{10, REVISION_1_FILE_LENGTH},
+                                         HardwareCodeCase{0, REVISION_1_FILE_LENGTH}),
+                         [](const testing::TestParamInfo<HardwareCodeCase>& info) {
+                             return "Code" + std::to_string(info.param.code);
+                         });
+
+struct FirmwareVersionCase {
+    std::uint8_t tenths;
+    const char16_t* line;
+};
+
+void PrintTo(const FirmwareVersionCase& c, std::ostream* os) {
+    *os << int{c.tenths} << " tenths";
+}
+
+class FirmwareVersionTest : public UpdateRunTest,
+                            public testing::WithParamInterface<FirmwareVersionCase> {};
+
+TEST_P(FirmwareVersionTest, ShowsTheFirmwareVersionInTenthsBeforeTheSwitchToTheBootloader) {
+    const FirmwareVersionCase& c = GetParam();
+    scenario_.tester.firmwareTenths = c.tenths;
+    scenario_.tester.hardwareCode = 3;
+    ASSERT_EQ(Run(), RunEnding::ProgrammingComplete);
+    EXPECT_EQ(
+        HostTexts(HostEvent::Kind::Line),
+        Lines({c.line, u"Burning in Progress.\n Do not unplug.\n", u"Programming complete.\n"}));
+    EXPECT_LE(static_cast<double>(TestHost().events[1].atNs) / NS_PER_MS,
+              WriteTimeMs(CMD_ENTER_BOOTLOADER));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tenths, FirmwareVersionTest,
+    testing::Values(FirmwareVersionCase{33, u"Current firmware version: 3.3\n"},
+                    FirmwareVersionCase{0, u"Current firmware version: 0.0\n"},
+                    FirmwareVersionCase{255, u"Current firmware version: 25.5\n"},
+                    FirmwareVersionCase{45, u"Current firmware version: 4.5\n"},
+                    FirmwareVersionCase{7, u"Current firmware version: 0.7\n"}),
+    [](const testing::TestParamInfo<FirmwareVersionCase>& info) {
+        return "Tenths" + std::to_string(info.param.tenths);
+    });
+
+struct RevisionPromptCase {
+    const char* name;
+    Bytes identifyReply;
+    PromptAnswer answer;
+    RunEnding ending;
+    std::size_t fileLength;
+};
+
+void PrintTo(const RevisionPromptCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const RevisionPromptCase REVISION_PROMPT_CASES[] = {
+    {"TwoBytesYesIsRevision1",
+     {0x01, 0xB0},
+     PromptAnswer::Yes,
+     RunEnding::ProgrammingComplete,
+     REVISION_1_FILE_LENGTH},
+    {"FourBytesNoIsRevision2",
+     {0x01, 20, 33, 0},
+     PromptAnswer::No,
+     RunEnding::ProgrammingComplete,
+     REVISION_2_FILE_LENGTH},
+    {"EmptyReplyYes",
+     {},
+     PromptAnswer::Yes,
+     RunEnding::ProgrammingComplete,
+     REVISION_1_FILE_LENGTH},
+    {"CancelEndsTheRun", {0x01, 0xB0}, PromptAnswer::Cancel, RunEnding::Cancelled, 0},
+    {"NoAnswerAtAllEndsItToo", {0x01, 0xB0}, PromptAnswer::None, RunEnding::Cancelled, 0},
+};
+
+class RevisionPromptTest : public UpdateRunTest,
+                           public testing::WithParamInterface<RevisionPromptCase> {};
+
+TEST_P(RevisionPromptTest, WhenTheIdentifyReplyHasAnotherLength) {
+    const RevisionPromptCase& c = GetParam();
+    scenario_.tester.startsInBootloader = true;
+    scenario_.tester.bootloaderIdentifyReply = c.identifyReply;
+    TestHost().promptAnswers = {c.answer};
+    EXPECT_EQ(Run(), c.ending);
+    EXPECT_EQ(HostTexts(HostEvent::Kind::Prompt),
+              Lines({u"REduzazav Warning|"
+                     u"Failed to read the hardware revision of the USB Power Delivery "
+                     u"Tester.\nPlease check the label on the back of the tester to discover "
+                     u"the hardware revision.\n\nIs this revision #1 hardware ?\nClick YES, "
+                     u"to load the firmware for HX200 (Revision 1 hardware).\nClick NO, to "
+                     u"load the firmware for HX300 (Revision 2 hardware).\nClick Cancel, to "
+                     u"take no action.\n"}));
+    EXPECT_EQ(ProgrammedFileLength(), c.fileLength);
+    // The tester is already in its bootloader: no switch and no wait for it.
+    EXPECT_EQ(IdentificationOpcodes(), Bytes({CMD_IDENTIFY}));
+    EXPECT_TRUE(HostTexts(HostEvent::Kind::Error).empty());
+    if (c.ending == RunEnding::Cancelled) {
+        EXPECT_EQ(SentOpcodes(), Bytes({CMD_IDENTIFY}));
+        EXPECT_TRUE(HostTexts(HostEvent::Kind::Line).empty());
+        EXPECT_NE(TesterLink, nullptr) << "the link stays open after the run";
+    } else {
+        EXPECT_LT(WriteTimeMs(CMD_START_PROGRAMMING), 300.0);
+        EXPECT_EQ(HostTexts(HostEvent::Kind::Line).front(), RunTextOf(RunText::BurningLine));
     }
 }
 
-TEST_F(UpdateRunTest, ShowsTheFirmwareVersionInTenthsBeforeTheSwitchToTheBootloader) {
-    const struct {
-        std::uint8_t tenths;
-        const char16_t* line;
-    } cases[] = {
-        {33, u"Current firmware version: 3.3\n"},   {0, u"Current firmware version: 0.0\n"},
-        {255, u"Current firmware version: 25.5\n"}, {45, u"Current firmware version: 4.5\n"},
-        {7, u"Current firmware version: 0.7\n"},
-    };
-    for (const auto& c : cases) {
-        SetUp();
-        scenario_.tester.firmwareTenths = c.tenths;
-        scenario_.tester.hardwareCode = 3;
-        ASSERT_EQ(Run(), RunEnding::ProgrammingComplete);
-        EXPECT_EQ(HostTexts(HostEvent::Kind::Line),
-                  Lines({c.line, u"Burning in Progress.\n Do not unplug.\n",
-                         u"Programming complete.\n"}));
-        EXPECT_LE(static_cast<double>(TestHost().events[1].atNs) / NS_PER_MS,
-                  WriteTimeMs(CMD_ENTER_BOOTLOADER));
-    }
+INSTANTIATE_TEST_SUITE_P(Answers, RevisionPromptTest, testing::ValuesIn(REVISION_PROMPT_CASES),
+                         [](const testing::TestParamInfo<RevisionPromptCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+struct ProbeCase {
+    const char* name;
+    Bytes probeReply;
+};
+
+void PrintTo(const ProbeCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
-TEST_F(UpdateRunTest, RevisionPromptWhenTheIdentifyReplyHasAnotherLength) {
-    const struct {
-        const char* name;
-        Bytes identifyReply;
-        PromptAnswer answer;
-        RunEnding ending;
-        std::size_t fileLength;
-    } cases[] = {
-        {"2 bytes, Yes: revision 1",
-         {0x01, 0xB0},
-         PromptAnswer::Yes,
-         RunEnding::ProgrammingComplete,
-         REVISION_1_FILE_LENGTH},
-        {"4 bytes, No: revision 2",
-         {0x01, 20, 33, 0},
-         PromptAnswer::No,
-         RunEnding::ProgrammingComplete,
-         REVISION_2_FILE_LENGTH},
-        {"empty reply, Yes",
-         {},
-         PromptAnswer::Yes,
-         RunEnding::ProgrammingComplete,
-         REVISION_1_FILE_LENGTH},
-        {"Cancel ends the run", {0x01, 0xB0}, PromptAnswer::Cancel, RunEnding::Cancelled, 0},
-        {"no answer at all ends it too", {0x01, 0xB0}, PromptAnswer::None, RunEnding::Cancelled, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        scenario_.tester.startsInBootloader = true;
-        scenario_.tester.bootloaderIdentifyReply = c.identifyReply;
-        TestHost().promptAnswers = {c.answer};
-        EXPECT_EQ(Run(), c.ending);
-        EXPECT_EQ(HostTexts(HostEvent::Kind::Prompt),
-                  Lines({u"REduzazav Warning|"
-                         u"Failed to read the hardware revision of the USB Power Delivery "
-                         u"Tester.\nPlease check the label on the back of the tester to discover "
-                         u"the hardware revision.\n\nIs this revision #1 hardware ?\nClick YES, "
-                         u"to load the firmware for HX200 (Revision 1 hardware).\nClick NO, to "
-                         u"load the firmware for HX300 (Revision 2 hardware).\nClick Cancel, to "
-                         u"take no action.\n"}));
-        EXPECT_EQ(ProgrammedFileLength(), c.fileLength);
-        // The tester is already in its bootloader: no switch and no wait for it.
-        EXPECT_EQ(IdentificationOpcodes(), Bytes({CMD_IDENTIFY}));
-        EXPECT_TRUE(HostTexts(HostEvent::Kind::Error).empty());
-        if (c.ending == RunEnding::Cancelled) {
-            EXPECT_EQ(SentOpcodes(), Bytes({CMD_IDENTIFY}));
-            EXPECT_TRUE(HostTexts(HostEvent::Kind::Line).empty());
-            EXPECT_NE(TesterLink, nullptr) << "the link stays open after the run";
-        } else {
-            EXPECT_LT(WriteTimeMs(CMD_START_PROGRAMMING), 300.0);
-            EXPECT_EQ(HostTexts(HostEvent::Kind::Line).front(), RunTextOf(RunText::BurningLine));
-        }
-    }
+class ProbeTest : public UpdateRunTest, public testing::WithParamInterface<ProbeCase> {};
+
+TEST_P(ProbeTest, ProbeAtOnceWhenIdentifyGetsNoReply) {
+    const ProbeCase& c = GetParam();
+    scenario_.tester.answersIdentify = false;
+    scenario_.tester.probeReply = c.probeReply;
+    scenario_.tester.hardwareCode = 20;
+    EXPECT_EQ(Run(), RunEnding::ProgrammingComplete);
+    EXPECT_EQ(IdentificationOpcodes(), Bytes({CMD_IDENTIFY, CMD_PROBE_REV1, CMD_ENTER_BOOTLOADER}));
+    EXPECT_EQ(ProgrammedFileLength(), REVISION_1_FILE_LENGTH);
+    // 100 ms pause, then the 1000 ms wait that ends at the first empty read past it.
+    EXPECT_NEAR(WriteTimeMs(CMD_PROBE_REV1) - WriteTimeMs(CMD_IDENTIFY), 1101.0, 0.01);
+    EXPECT_EQ(HostTexts(HostEvent::Kind::Line).front(), RunTextOf(RunText::BurningLine))
+        << "no version line";
 }
 
-TEST_F(UpdateRunTest, ProbeAtOnceWhenIdentifyGetsNoReply) {
-    const struct {
-        const char* name;
-        Bytes probeReply;
-    } cases[] = {{"probe answered", {0x0A}}, {"probe answered with an empty payload", {}}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        scenario_.tester.answersIdentify = false;
-        scenario_.tester.probeReply = c.probeReply;
-        scenario_.tester.hardwareCode = 20;
-        EXPECT_EQ(Run(), RunEnding::ProgrammingComplete);
-        EXPECT_EQ(IdentificationOpcodes(),
-                  Bytes({CMD_IDENTIFY, CMD_PROBE_REV1, CMD_ENTER_BOOTLOADER}));
-        EXPECT_EQ(ProgrammedFileLength(), REVISION_1_FILE_LENGTH);
-        // 100 ms pause, then the 1000 ms wait that ends at the first empty read past it.
-        EXPECT_NEAR(WriteTimeMs(CMD_PROBE_REV1) - WriteTimeMs(CMD_IDENTIFY), 1101.0, 0.01);
-        EXPECT_EQ(HostTexts(HostEvent::Kind::Line).front(), RunTextOf(RunText::BurningLine))
-            << "no version line";
-    }
-}
+INSTANTIATE_TEST_SUITE_P(ProbeReplies, ProbeTest,
+                         testing::Values(ProbeCase{"ProbeAnswered", {0x0A}},
+                                         ProbeCase{"ProbeAnsweredWithAnEmptyPayload", {}}),
+                         [](const testing::TestParamInfo<ProbeCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(UpdateRunTest, ALateIdentifyReplyIsTakenAsTheProbeReply) {
     scenario_.tester.hardwareCode = 20;
@@ -225,76 +275,87 @@ struct EndingCase {
     std::u16string_view message;
 };
 
-TEST_F(UpdateRunTest, EveryEndingLeavesThroughTheOneExit) {
-    const auto drop = [](SimScenario& s, std::uint32_t request) {
-        s.faults.emplace(request, LineFault{FaultKind::DropReply, 0});
-    };
-    // The texts as the user reads them, written out rather than taken from the updater.
-    const std::u16string_view NO_TESTER =
-        u"No Corvalt USB Power Delivery Tester device detected.\n"
-        u"You may need to plug in (or install) USB devices.\n";
-    const std::u16string_view SEVERAL_TESTERS =
-        u"This application only supports 1 connected USB Power Delivery Tester device.\n"
-        u"You need to remove USB devices.\n";
-    const EndingCase cases[] = {
-        {"no device", [](SimScenario& s) { s.devices.clear(); }, RunEnding::NoTester, NO_TESTER},
-        {"no tester among the devices", [](SimScenario& s) { s.devices[0].serial = "FT123"; },
-         RunEnding::NoTester, NO_TESTER},
-        {"two testers", [](SimScenario& s) { s.devices.push_back(SimDevice{"ZVKD0002"}); },
-         RunEnding::SeveralTesters, SEVERAL_TESTERS},
-        {"open fails", [](SimScenario& s) { s.devices[0].openFails = true; }, RunEnding::OpenFailed,
-         u""},
-        {"no reply to identify or probe",
-         [](SimScenario& s) { s.tester.answersIdentify = s.tester.answersProbe = false; },
-         RunEnding::NoReply, NO_TESTER},
-        {"prompt cancelled", [](SimScenario& s) { s.tester.startsInBootloader = true; },
-         RunEnding::Cancelled, u""},
-        {"firmware file missing", [](SimScenario&) { TestFolder().files.clear(); },
-         RunEnding::FirmwareNotFound, u"Failed to find firmware file."},
-        {"firmware file unreadable",
-         [](SimScenario&) {
-             for (auto& [path, file] : TestFolder().files) {
-                 file.readFails = true;
-             }
-         },
-         RunEnding::FirmwareUnreadable, u"Failed to read firmware file."},
-        {"start never answered",
-         [&](SimScenario& s) {
-             for (std::uint32_t r = 2; r < 5; ++r)
-                 drop(s, r);
-         },
-         RunEnding::ProgrammingFailed, u"Failed to program firmware."},
-        {"image too long to number",
-         [](SimScenario&) {
-             for (auto& [path, file] : TestFolder().files) {
-                 file.reportedSize = 12582717;
-             }
-         },
-         RunEnding::ProgrammingFailed, u"Failed to program firmware."},
-        {"tester not ready", [](SimScenario& s) { s.tester.readyStatus = 0x0100; },
-         RunEnding::TesterNotReady, u"Please unplug and reconnect the tester and try again."},
-        {"programmed", [](SimScenario&) {}, RunEnding::ProgrammingComplete, u""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        c.arrange(scenario_);
-        EXPECT_EQ(Run(), c.ending);
-        const Lines errors = HostTexts(HostEvent::Kind::Error);
-        EXPECT_EQ(errors, c.message.empty() ? Lines{} : Lines({std::u16string(c.message)}));
-        // PROGRAM is disabled first and enabled last, after the error box has been closed.
-        const auto& events = TestHost().events;
-        ASSERT_GE(events.size(), 2u);
-        EXPECT_EQ(events.front().kind, HostEvent::Kind::Disable);
-        EXPECT_EQ(events.back().kind, HostEvent::Kind::Enable);
-        EXPECT_EQ(HostTexts(HostEvent::Kind::Enable).size(), 1u);
-        EXPECT_EQ(FirmwareImageBuffer, nullptr);
-        const bool complete =
-            !HostTexts(HostEvent::Kind::Line).empty() &&
-            HostTexts(HostEvent::Kind::Line).back() == RunTextOf(RunText::CompleteLine);
-        EXPECT_EQ(complete, c.ending == RunEnding::ProgrammingComplete);
-    }
+void PrintTo(const EndingCase& c, std::ostream* os) {
+    *os << c.name;
 }
+
+void DropReply(SimScenario& s, std::uint32_t request) {
+    s.faults.emplace(request, LineFault{.kind = FaultKind::DropReply, .lateByNs = 0});
+}
+
+// The texts as the user reads them, written out rather than taken from the updater.
+constexpr std::u16string_view NO_TESTER =
+    u"No Corvalt USB Power Delivery Tester device detected.\n"
+    u"You may need to plug in (or install) USB devices.\n";
+constexpr std::u16string_view SEVERAL_TESTERS =
+    u"This application only supports 1 connected USB Power Delivery Tester device.\n"
+    u"You need to remove USB devices.\n";
+
+const EndingCase ENDING_CASES[] = {
+    {"NoDevice", [](SimScenario& s) { s.devices.clear(); }, RunEnding::NoTester, NO_TESTER},
+    {"NoTesterAmongTheDevices", [](SimScenario& s) { s.devices = {{.serial = "FT123"}}; },
+     RunEnding::NoTester, NO_TESTER},
+    {"TwoTesters", [](SimScenario& s) { s.devices.push_back({.serial = "ZVKD0002"}); },
+     RunEnding::SeveralTesters, SEVERAL_TESTERS},
+    {"OpenFails", [](SimScenario& s) { s.devices[0].openFails = true; }, RunEnding::OpenFailed,
+     u""},
+    {"NoReplyToIdentifyOrProbe",
+     [](SimScenario& s) { s.tester.answersIdentify = s.tester.answersProbe = false; },
+     RunEnding::NoReply, NO_TESTER},
+    {"PromptCancelled", [](SimScenario& s) { s.tester.startsInBootloader = true; },
+     RunEnding::Cancelled, u""},
+    {"FirmwareFileMissing", [](SimScenario&) { TestFolder().files.clear(); },
+     RunEnding::FirmwareNotFound, u"Failed to find firmware file."},
+    {"FirmwareFileUnreadable",
+     [](SimScenario&) {
+         for (auto& [path, file] : TestFolder().files) {
+             file.readFails = true;
+         }
+     },
+     RunEnding::FirmwareUnreadable, u"Failed to read firmware file."},
+    {"StartNeverAnswered",
+     [](SimScenario& s) {
+         for (std::uint32_t r = 2; r < 5; ++r)
+             DropReply(s, r);
+     },
+     RunEnding::ProgrammingFailed, u"Failed to program firmware."},
+    {"ImageTooLongToNumber",
+     [](SimScenario&) {
+         for (auto& [path, file] : TestFolder().files) {
+             file.reportedSize = 12582717;
+         }
+     },
+     RunEnding::ProgrammingFailed, u"Failed to program firmware."},
+    {"TesterNotReady", [](SimScenario& s) { s.tester.readyStatus = 0x0100; },
+     RunEnding::TesterNotReady, u"Please unplug and reconnect the tester and try again."},
+    {"Programmed", [](SimScenario&) {}, RunEnding::ProgrammingComplete, u""},
+};
+
+class EndingTest : public UpdateRunTest, public testing::WithParamInterface<EndingCase> {};
+
+TEST_P(EndingTest, EveryEndingLeavesThroughTheOneExit) {
+    const EndingCase& c = GetParam();
+    c.arrange(scenario_);
+    EXPECT_EQ(Run(), c.ending);
+    const Lines errors = HostTexts(HostEvent::Kind::Error);
+    EXPECT_EQ(errors, c.message.empty() ? Lines{} : Lines({std::u16string(c.message)}));
+    // PROGRAM is disabled first and enabled last, after the error box has been closed.
+    const auto& events = TestHost().events;
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events.front().kind, HostEvent::Kind::Disable);
+    EXPECT_EQ(events.back().kind, HostEvent::Kind::Enable);
+    EXPECT_EQ(HostTexts(HostEvent::Kind::Enable).size(), 1u);
+    EXPECT_EQ(FirmwareImageBuffer, nullptr);
+    const bool complete =
+        !HostTexts(HostEvent::Kind::Line).empty() &&
+        HostTexts(HostEvent::Kind::Line).back() == RunTextOf(RunText::CompleteLine);
+    EXPECT_EQ(complete, c.ending == RunEnding::ProgrammingComplete);
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, EndingTest, testing::ValuesIn(ENDING_CASES),
+                         [](const testing::TestParamInfo<EndingCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(UpdateRunTest, AnImageTooLongToNumberIsRefusedBeforeAnyOfTheTransfer) {
     MemoryFile huge;

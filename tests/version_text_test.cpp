@@ -46,6 +46,11 @@ const VersionCase VERSION_CASES[] = {
      u"3.8",
      u"REDuzazav Version: 3.8\n"},
     {"ZeroAndNinePassedOver", {0x76, 0x30, 0x2E, 0x39, 0x35}, u"5", u"REDuzazav Version: 5\n"},
+    // The lowest and the highest digit that start a version, each behind the two that do not.
+    {"OneStartsAVersion", {0x30, 0x39, 0x31, 0x2E, 0x30}, u"1.0", u"REDuzazav Version: 1.0\n"},
+    {"EightStartsAVersion", {0x39, 0x30, 0x38, 0x2E, 0x34}, u"8.4", u"REDuzazav Version: 8.4\n"},
+    {"OneAtTheFirstByte", {0x31, 0x39, 0x39}, u"199", u"REDuzazav Version: 199\n"},
+    {"EightAtTheLastPosition", FilledWith(75, '8'), u"8xx", u"REDuzazav Version: 8xx\n"},
     {"LineEndKeptAsCodeUnits", {0x33, 0x0D, 0x0A}, u"3\r\n", u"REDuzazav Version: 3\r\n\n"},
     {"Utf16TextStopsAtZeroByte",
      {0x33, 0x00, 0x2E, 0x00, 0x38, 0x00},

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "sim/dll/scenario_file.h"
+#include "sim/scenario_file.h"
 #include "sim/sim_clock.h"
 #include "sim/sim_world.h"
 

@@ -1,7 +1,8 @@
 // A thousand update runs, one after another in one process, as a user would make them over a
 // long day: testers plugged and unplugged, faults on the line, prompts answered every way. After
 // each run nothing of it may linger (no image buffer, at most the one open link, PROGRAM enabled
-// again), the status list only grows, and over all of them the heap stays where it was.
+// again), the status list only grows, and over all of them the heap stays where it was. Every
+// run is also judged by the fault sweep's rules (tests/sweep/run_checks.h).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,13 +11,13 @@
 #include <map>
 #include <random>
 #include <string>
+#include <vector>
 
-#include "link/tester_link.h"
 #include "sim/sim_clock.h"
-#include "sim/virtual_clock.h"
 #include "tests/support/memory_firmware_folder.h"
+#include "tests/support/pattern_bytes.h"
 #include "tests/support/recording_host.h"
-#include "tests/support/sim_fixture.h"
+#include "tests/support/test_world.h"
 #include "tests/sweep/run_checks.h"
 #include "update/firmware_image.h"
 #include "update/run_texts.h"
@@ -95,11 +96,10 @@ SimScenario ScenarioFor(Attached attached) {
             scenario.devices.clear();
             break;
         case Attached::OtherDevice:
-            scenario.devices[0].serial = "FT4ABCDE";
-            scenario.devices[0].isTester = false;
+            scenario.devices = {{.serial = "FT4ABCDE", .isTester = false}};
             break;
         case Attached::TwoTesters:
-            scenario.devices.push_back(SimDevice{"ZVKD0002"});
+            scenario.devices.push_back({.serial = "ZVKD0002"});
             break;
         case Attached::TesterThatWillNotOpen:
             scenario.devices[0].openFails = true;
@@ -129,37 +129,43 @@ void Replug(World& world, std::mt19937& random, bool standard = false) {
     world.image1 = ImageOf(file1);
     world.image2 = ImageOf(file2);
 
-    ResetVirtualClock();
-    ResetTestFolder();
-    MemoryFile second;
-    second.bytes = file2;
-    second.openFails = world.firmwareMissing;
-    second.readFails = world.firmwareUnreadable;
+    ReplugTestWorld(ScenarioFor(world.attached));
     PutFirmwareFile(u"VIVAD-h1.0.bin", file1);
-    PutFirmwareFile(u"VIVAD-h2.0.bin", second);
-    StartScenario(ScenarioFor(world.attached));
+    PutFirmwareFile(u"VIVAD-h2.0.bin", {.bytes = file2,
+                                        .openFails = world.firmwareMissing,
+                                        .readFails = world.firmwareUnreadable});
 }
 
 // Faults for the exchanges of the coming run, numbered on from the line's count so far.
 void ScheduleFaults(std::mt19937& random) {
-    constexpr FaultKind kinds[] = {
-        FaultKind::DropReply,       FaultKind::LateReply,           FaultKind::CutReply,
-        FaultKind::StrayBytesFirst, FaultKind::PreviousBlockNumber, FaultKind::NotReadyStatus,
-        FaultKind::EmptyReply,      FaultKind::WrongOpcode,         FaultKind::CorruptRequest,
-        FaultKind::Unplug,          FaultKind::GarbageStream,
-    };
     std::discrete_distribution<int> faultCount({60, 30, 10});
     std::uniform_int_distribution<std::uint32_t> ahead(0, 40);
-    std::uniform_int_distribution<std::size_t> kind(0, std::size(kinds) - 1);
+    std::uniform_int_distribution<std::size_t> kind(0, FAULT_KIND_COUNT - 1);
     SerialLine& line = SimLine();
     for (int n = faultCount(random); n > 0; --n) {
         // Unplugging and babbling last until the next replug, so they come more rarely.
-        FaultKind k = kinds[kind(random)];
+        FaultKind k = FAULT_KINDS[kind(random)].kind;
         if ((k == FaultKind::Unplug || k == FaultKind::GarbageStream) && random() % 4 != 0) {
             k = FaultKind::DropReply;
         }
-        line.faults.insert({line.requestCount + ahead(random), LineFault{k}});
+        line.faults.insert({line.requestCount + ahead(random), LineFault{.kind = k}});
     }
+}
+
+// The device-library calls of the run under way, for the judge; emptied, and its memory given
+// back, after every run, so that it cannot blur the heap comparison.
+std::vector<SimCall> runCalls;
+void RecordRunCall(const SimCall& call) {
+    runCalls.push_back(call);
+}
+
+// The image of the file the run opened last, or null when it opened none.
+const Bytes* ExpectedImage(const World& world, std::size_t pathsOpenedBefore) {
+    const std::vector<std::u16string>& opened = TestFolder().openedPaths;
+    if (opened.size() == pathsOpenedBefore) {
+        return nullptr;
+    }
+    return opened.back().ends_with(u"VIVAD-h1.0.bin") ? &world.image1 : &world.image2;
 }
 
 struct SoakTally {
@@ -172,8 +178,8 @@ TEST(Soak, AThousandConsecutiveRunsLeaveNothingBehind) {
     std::mt19937 random(7031);
     World world;
     SoakTally tally;
-    ResetTestHost();
-    TesterLink = nullptr;
+    ResetTestWorld();
+    ObserveSimCalls(RecordRunCall);
     std::size_t heapAfterWarmUp = 0;
     // The status list's last line before the run, to see that the run left it in place.
     HostEvent lastBefore{HostEvent::Kind::Enable, u"", 0};
@@ -192,6 +198,7 @@ TEST(Soak, AThousandConsecutiveRunsLeaveNothingBehind) {
         host.promptAnswers.push_back(static_cast<PromptAnswer>(random() % 4));
         const int verifiedBefore = SimTester().image.verifiedCount;
         const std::size_t firstEvent = host.events.size();
+        const std::size_t pathsOpenedBefore = TestFolder().openedPaths.size();
         const std::int64_t startNs = SimNow();
 
         const RunEnding ending = UpdateRun();
@@ -199,6 +206,14 @@ TEST(Soak, AThousandConsecutiveRunsLeaveNothingBehind) {
         SCOPED_TRACE("run " + std::to_string(run));
         const std::int64_t durationNs = SimNow() - startNs;
         ++tally.endings[EndingLabel(ending)];
+        // The sweep's rules, for this run's share of the calls and of the status list.
+        const RunVerdict verdict =
+            JudgeRun(ending, runCalls, 0, host.events, firstEvent, SimTester(),
+                     ExpectedImage(world, pathsOpenedBefore), startNs, SimNow(), LineTiming{});
+        std::vector<SimCall>().swap(runCalls);
+        for (const std::string& problem : verdict.problems) {
+            ADD_FAILURE() << EndingLabel(ending) << ": " << problem;
+        }
         // Nothing of the run lingers but the link it opened.
         ASSERT_EQ(FirmwareImageBuffer, nullptr);
         ASSERT_LE(SimOpenHandleCount(), 1);
@@ -247,7 +262,9 @@ TEST(Soak, AThousandConsecutiveRunsLeaveNothingBehind) {
             // A completion line means the tester has just verified a whole image it was sent.
             const ProgrammedImage& held = SimTester().image;
             EXPECT_EQ(held.verifiedCount, verifiedBefore + 1);
-            EXPECT_TRUE(held.received == world.image1 || held.received == world.image2);
+            EXPECT_TRUE(held.received == world.image1 || held.received == world.image2)
+                << DescribeVerdict(SimTester()) << "; the images are " << world.image1.size()
+                << " and " << world.image2.size() << " bytes";
         }
 
         // Keep only the last event, for the next run's check, so that the soak's own record

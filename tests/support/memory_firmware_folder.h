@@ -11,14 +11,14 @@
 #include "update/firmware_file.h"
 
 struct MemoryFile {
-    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> bytes = {};
     bool openFails = false;
     bool sizeFails = false;
     // A size to report instead of the bytes' count.
-    std::optional<std::uint64_t> reportedSize;
+    std::optional<std::uint64_t> reportedSize = std::nullopt;
     bool readFails = false;
     // The read delivers only this many bytes.
-    std::optional<std::uint32_t> deliverOnly;
+    std::optional<std::uint32_t> deliverOnly = std::nullopt;
 };
 
 struct MemoryFolder {

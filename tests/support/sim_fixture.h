@@ -1,5 +1,5 @@
-// A fresh simulated world for each test: virtual clock at zero, the scenario's devices attached,
-// no link open, no image, an empty status list and firmware folder.
+// A fresh simulated world for each test (tests/support/test_world.h): virtual clock at zero, the
+// default tester attached, no link open, no image, an empty status list and firmware folder.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,20 +11,15 @@
 #include "link/tester_link.h"
 #include "sim/sim_clock.h"
 #include "sim/sim_world.h"
-#include "sim/virtual_clock.h"
 #include "tests/support/memory_firmware_folder.h"
+#include "tests/support/pattern_bytes.h"
 #include "tests/support/recording_host.h"
+#include "tests/support/test_world.h"
 #include "update/firmware_image.h"
 
 class SimFixture : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ResetVirtualClock();
-        ResetTestHost();
-        ResetTestFolder();
-        TesterLink = nullptr;
-        FreeFirmwareImage();
-    }
+    void SetUp() override { ResetTestWorld(); }
 
     void TearDown() override { FreeFirmwareImage(); }
 
@@ -61,6 +56,3 @@ class SimFixture : public ::testing::Test {
 
     static double NowMs() { return static_cast<double>(SimNow()) / NS_PER_MS; }
 };
-
-// A firmware file's worth of deterministic bytes.
-std::vector<std::uint8_t> PatternBytes(std::size_t count, std::uint8_t seed = 1);

@@ -12,13 +12,6 @@
 
 namespace {
 
-constexpr FaultKind ALL_FAULTS[] = {
-    FaultKind::DropReply,       FaultKind::LateReply,           FaultKind::CutReply,
-    FaultKind::StrayBytesFirst, FaultKind::PreviousBlockNumber, FaultKind::NotReadyStatus,
-    FaultKind::EmptyReply,      FaultKind::WrongOpcode,         FaultKind::CorruptRequest,
-    FaultKind::Unplug,          FaultKind::GarbageStream,
-};
-
 // The sanitizer build runs every case on a smaller image: the same exchanges of every kind,
 // fewer blocks in between.
 #if defined(__SANITIZE_ADDRESS__)
@@ -61,11 +54,11 @@ TEST(FaultSweep, EveryFaultAtEveryExchangeOfACleanRun) {
     ASSERT_EQ(exchanges, FIRST_BLOCK_EXCHANGE + BlockCount(imageLength));
 
     SweepTally tally;
-    for (const FaultKind kind : ALL_FAULTS) {
+    for (const FaultKindEntry& fault : FAULT_KINDS) {
         for (std::uint32_t exchange = 0; exchange < exchanges; ++exchange) {
             SweepSetup setup;
             setup.fileLength = SWEEP_FILE_LENGTH;
-            setup.faults.insert({exchange, LineFault{kind}});
+            setup.faults.insert({exchange, LineFault{.kind = fault.kind}});
             const RunVerdict verdict = RunAndJudge(setup);
             tally.Add(verdict);
             Report(verdict, DescribeFaults(setup.faults));
@@ -76,7 +69,7 @@ TEST(FaultSweep, EveryFaultAtEveryExchangeOfACleanRun) {
                                      " KiB image, " + std::to_string(exchanges) + " exchanges")
                             .c_str());
     EXPECT_EQ(tally.falseSuccesses, 0u);
-    EXPECT_EQ(tally.runs, exchanges * std::size(ALL_FAULTS));
+    EXPECT_EQ(tally.runs, exchanges * FAULT_KIND_COUNT);
     // A fault after the tester has taken the last block cannot spoil the run, so some succeed;
     // an unplug before the first block cannot end in success.
     EXPECT_GT(tally.successes, 0u);
@@ -95,11 +88,11 @@ FaultScript RandomFaults(std::mt19937& random, std::size_t exchanges, int count)
     std::uniform_int_distribution<std::uint32_t> anywhere(
         0, static_cast<std::uint32_t>(exchanges) + 6);
     std::uniform_int_distribution<std::uint32_t> near(1, 4);
-    std::uniform_int_distribution<std::size_t> kind(0, std::size(ALL_FAULTS) - 1);
+    std::uniform_int_distribution<std::size_t> kind(0, FAULT_KIND_COUNT - 1);
     std::bernoulli_distribution clustered(0.5);
     std::uint32_t at = anywhere(random);
     for (int i = 0; i < count; ++i) {
-        faults.insert({at, LineFault{ALL_FAULTS[kind(random)]}});
+        faults.insert({at, LineFault{.kind = FAULT_KINDS[kind(random)].kind}});
         at = clustered(random) ? at + near(random) : anywhere(random);
     }
     return faults;
@@ -140,9 +133,9 @@ TEST(FaultSweep, RandomPairsAndTriplesOfFaults) {
 TEST(FaultSweep, OneBlockImageIsNotCompletedByAStaleReadinessReply) {
     SweepSetup setup;
     setup.fileLength = 100;
-    setup.faults.insert({START_EXCHANGE, LineFault{FaultKind::LateReply}});
+    setup.faults.insert({START_EXCHANGE, LineFault{.kind = FaultKind::LateReply}});
     // The start is sent twice, the readiness query twice; then block 0 is lost on the way.
-    setup.faults.insert({FIRST_BLOCK_EXCHANGE + 2, LineFault{FaultKind::CorruptRequest}});
+    setup.faults.insert({FIRST_BLOCK_EXCHANGE + 2, LineFault{.kind = FaultKind::CorruptRequest}});
     const RunVerdict verdict = RunAndJudge(setup);
     EXPECT_FALSE(verdict.falseSuccess);
     Report(verdict, DescribeFaults(setup.faults));
@@ -187,11 +180,11 @@ TEST(FaultSweep, EachRetryLimitIsMetAndNotOverstepped) {
         setup.fileLength = FILE_LENGTH;
         for (int i = 0; i < c.attempts; ++i) {
             setup.faults.insert(
-                {c.firstExchange + static_cast<std::uint32_t>(i), LineFault{c.kind}});
+                {c.firstExchange + static_cast<std::uint32_t>(i), LineFault{.kind = c.kind}});
         }
         const RunVerdict verdict = RunAndJudge(setup);
-        const std::string name = std::string(c.name) + ", " + FaultName(c.kind) + " on " +
-                                 std::to_string(c.attempts) + " sends";
+        const std::string name = std::string(c.name) + ", " + std::string(FaultKindName(c.kind)) +
+                                 " on " + std::to_string(c.attempts) + " sends";
         EXPECT_EQ(verdict.ending, c.expected) << name;
         Report(verdict, name);
     }

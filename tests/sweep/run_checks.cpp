@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "link/tester_link.h"
+#include "link/frame_codec.h"
 #include "sim/sim_clock.h"
-#include "sim/virtual_clock.h"
 #include "tests/support/memory_firmware_folder.h"
-#include "tests/support/sim_fixture.h"
+#include "tests/support/pattern_bytes.h"
+#include "tests/support/test_world.h"
 #include "update/firmware_image.h"
 #include "update/run_texts.h"
 #include "update/tester_commands.h"
@@ -278,38 +278,10 @@ std::string Narrow(std::u16string_view text) {
     return narrow;
 }
 
-const char* FaultName(FaultKind kind) {
-    switch (kind) {
-        case FaultKind::DropReply:
-            return "DropReply";
-        case FaultKind::LateReply:
-            return "LateReply";
-        case FaultKind::CutReply:
-            return "CutReply";
-        case FaultKind::StrayBytesFirst:
-            return "StrayBytesFirst";
-        case FaultKind::PreviousBlockNumber:
-            return "PreviousBlockNumber";
-        case FaultKind::NotReadyStatus:
-            return "NotReadyStatus";
-        case FaultKind::EmptyReply:
-            return "EmptyReply";
-        case FaultKind::WrongOpcode:
-            return "WrongOpcode";
-        case FaultKind::CorruptRequest:
-            return "CorruptRequest";
-        case FaultKind::Unplug:
-            return "Unplug";
-        case FaultKind::GarbageStream:
-            return "GarbageStream";
-    }
-    return "?";
-}
-
 std::string DescribeFaults(const FaultScript& faults) {
     std::string text;
     for (const auto& [request, fault] : faults) {
-        text += (text.empty() ? "" : ", ") + std::string(FaultName(fault.kind)) + "@" +
+        text += (text.empty() ? "" : ", ") + std::string(FaultKindName(fault.kind)) + "@" +
                 std::to_string(request);
     }
     return text.empty() ? "no fault" : text;
@@ -332,9 +304,7 @@ std::uint32_t BlockCount(std::uint32_t totalLength) {
 }
 
 std::int64_t WaitBoundNs(std::uint32_t timeoutMs, const LineTiming& timing) {
-    constexpr std::int64_t EMPTY_READ_PAUSE_NS = 10 * NS_PER_MS;
-    return 2 * static_cast<std::int64_t>(timeoutMs) * NS_PER_MS + EMPTY_READ_PAUSE_NS +
-           timing.readOverrunNs;
+    return ReceiveFrameLongestNs(timeoutMs, timing.readOverrunNs);
 }
 
 std::int64_t RunBoundNs(std::uint32_t totalLength, const LineTiming& timing) {
@@ -523,17 +493,12 @@ RunVerdict RunAndJudge(const SweepSetup& setup) {
     }
     const Files& files = found->second;
 
-    ResetVirtualClock();
-    ResetTestHost();
-    ResetTestFolder();
-    TesterLink = nullptr;
-    FreeFirmwareImage();
-    PutFirmwareFile(u"VIVAD-h1.0.bin", files.revision1);
-    PutFirmwareFile(u"VIVAD-h2.0.bin", files.revision2);
     SimScenario scenario;
     scenario.timing = setup.timing;
     scenario.faults = setup.faults;
-    StartScenario(scenario);
+    ResetTestWorld(scenario);
+    PutFirmwareFile(u"VIVAD-h1.0.bin", files.revision1);
+    PutFirmwareFile(u"VIVAD-h2.0.bin", files.revision2);
 
     const std::int64_t startNs = SimNow();
     watch.caseName = std::to_string(setup.fileLength) + " bytes, " + DescribeFaults(setup.faults);

@@ -30,8 +30,8 @@ Bytes ImageOf(const Bytes& file);
 // Blocks an image of `totalLength` bytes is cut into.
 std::uint32_t BlockCount(std::uint32_t totalLength);
 
-// The longest one ReceiveFrame may last: the hunt's last deadline test passes at the timeout, the
-// pause follows, and one more read may wait out its whole timeout and the line's read overrun.
+// The longest one ReceiveFrame may last on this line: the receiver's own bound
+// (ReceiveFrameLongestNs in link/frame_codec.h) with the line's read overrun.
 std::int64_t WaitBoundNs(std::uint32_t timeoutMs, const LineTiming& timing);
 
 // The longest a whole run may last with every command taking all its attempts, each waiting its
@@ -90,4 +90,3 @@ std::string Narrow(std::u16string_view text);
 // The first line of the ending's message, or a word in brackets for an ending without one.
 std::string EndingLabel(RunEnding ending);
 std::string DescribeFaults(const FaultScript& faults);
-const char* FaultName(FaultKind kind);

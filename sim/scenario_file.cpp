@@ -1,35 +1,17 @@
-#include "sim/dll/scenario_file.h"
+#include "sim/scenario_file.h"
 
 #include <charconv>
 #include <cstdint>
 #include <fstream>
-#include <functional>
 #include <limits>
-#include <map>
 #include <set>
 #include <sstream>
+#include <stdexcept>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 namespace {
-
-struct FaultKindEntry {
-    FaultKind kind;
-    const char* name;
-};
-
-constexpr FaultKindEntry FAULT_KINDS[] = {
-    {FaultKind::DropReply, "DropReply"},
-    {FaultKind::LateReply, "LateReply"},
-    {FaultKind::CutReply, "CutReply"},
-    {FaultKind::StrayBytesFirst, "StrayBytesFirst"},
-    {FaultKind::PreviousBlockNumber, "PreviousBlockNumber"},
-    {FaultKind::NotReadyStatus, "NotReadyStatus"},
-    {FaultKind::EmptyReply, "EmptyReply"},
-    {FaultKind::WrongOpcode, "WrongOpcode"},
-    {FaultKind::CorruptRequest, "CorruptRequest"},
-    {FaultKind::Unplug, "Unplug"},
-    {FaultKind::GarbageStream, "GarbageStream"},
-};
 
 // A problem with one line; the parser adds the line number.
 struct LineError {
@@ -173,124 +155,138 @@ std::pair<std::uint32_t, LineFault> Fault(std::string_view value) {
     }
     const auto request =
         static_cast<std::uint32_t>(Unsigned(words[0], 0xFFFFFFFFu, "the request number"));
-    LineFault fault;
-    bool known = false;
-    for (const FaultKindEntry& entry : FAULT_KINDS) {
-        if (words[1] == entry.name) {
-            fault.kind = entry.kind;
-            known = true;
-        }
-    }
-    if (!known) {
+    const std::optional<FaultKind> kind = FaultKindNamed(words[1]);
+    if (!kind) {
         throw LineError{"unknown fault kind \"" + std::string(words[1]) + "\""};
     }
+    LineFault fault;
+    fault.kind = *kind;
     if (words.size() == 3 && fault.kind == FaultKind::LateReply) {
         fault.lateByNs = Milliseconds(words[2], "the delay");
     } else if (words.size() > 2) {
-        throw LineError{fault.kind == FaultKind::LateReply
-                            ? "LateReply takes one delay in milliseconds"
-                            : std::string(words[1]) + " takes no further value"};
+        throw LineError{std::string(words[1]) + (fault.kind == FaultKind::LateReply
+                                                     ? " takes one delay in milliseconds"
+                                                     : " takes no further value")};
     }
     return {request, fault};
 }
 
-using Setter = std::function<void(SimScenario&, std::string_view)>;
+// How a key's value is read.
+enum class Parser {
+    YesNo,
+    // A whole number up to the largest the field holds.
+    Number,
+    // The same, but not 0.
+    NonZeroNumber,
+    // A number with one decimal, kept in tenths, up to the largest the field holds.
+    Tenths,
+    // Milliseconds with up to six decimals, kept in nanoseconds.
+    Milliseconds,
+    // Bytes as two hex digits each; may be empty, as a tester may answer with no payload.
+    HexBytes,
+};
 
-const std::map<std::string, Setter, std::less<>>& Setters() {
-    static const std::map<std::string, Setter, std::less<>> setters = {
-        {"count-query-fails",
-         [](SimScenario& s, std::string_view v) {
-             s.countQueryFails = YesNo(v, "count-query-fails");
-         }},
-        {"hardware-code",
-         [](SimScenario& s, std::string_view v) {
-             s.tester.hardwareCode = static_cast<std::uint8_t>(Unsigned(v, 255, "hardware-code"));
-         }},
-        {"firmware-version",
-         [](SimScenario& s, std::string_view v) {
-             const std::uint64_t tenths = Scaled(v, 1, "firmware-version");
-             if (tenths > 255) {
-                 throw LineError{"firmware-version must be at most 25.5"};
-             }
-             s.tester.firmwareTenths = static_cast<std::uint8_t>(tenths);
-         }},
-        {"answers-identify",
-         [](SimScenario& s, std::string_view v) {
-             s.tester.answersIdentify = YesNo(v, "answers-identify");
-         }},
-        {"answers-probe",
-         [](SimScenario& s, std::string_view v) {
-             s.tester.answersProbe = YesNo(v, "answers-probe");
-         }},
-        {"probe-reply",
-         [](SimScenario& s, std::string_view v) {
-             s.tester.probeReply = HexBytes(v, "probe-reply");
-         }},
-        {"answers-enter-bootloader",
-         [](SimScenario& s, std::string_view v) {
-             s.tester.answersEnterBootloader = YesNo(v, "answers-enter-bootloader");
-         }},
-        {"starts-in-bootloader",
-         [](SimScenario& s, std::string_view v) {
-             s.tester.startsInBootloader = YesNo(v, "starts-in-bootloader");
-         }},
-        {"bootloader-identify-reply",
-         [](SimScenario& s, std::string_view v) {
-             s.tester.bootloaderIdentifyReply = HexBytes(v, "bootloader-identify-reply");
-         }},
-        {"ready-status",
-         [](SimScenario& s, std::string_view v) {
-             s.tester.readyStatus = static_cast<std::uint16_t>(Unsigned(v, 0xFFFF, "ready-status"));
-         }},
-        {"answer-ms", [](SimScenario& s,
-                         std::string_view v) { s.tester.answerNs = Milliseconds(v, "answer-ms"); }},
-        {"bootloader-start-ms",
-         [](SimScenario& s, std::string_view v) {
-             s.tester.bootloaderStartNs = Milliseconds(v, "bootloader-start-ms");
-         }},
-        {"erase-ms", [](SimScenario& s,
-                        std::string_view v) { s.tester.eraseNs = Milliseconds(v, "erase-ms"); }},
-        {"restart-after-programming-ms",
-         [](SimScenario& s, std::string_view v) {
-             s.tester.restartAfterProgrammingNs = Milliseconds(v, "restart-after-programming-ms");
-         }},
-        {"baud-rate",
-         [](SimScenario& s, std::string_view v) {
-             s.timing.baudRate = static_cast<std::uint32_t>(Unsigned(v, 0xFFFFFFFFu, "baud-rate"));
-             if (s.timing.baudRate == 0) {
-                 throw LineError{"baud-rate must not be 0"};
-             }
-         }},
-        {"latency-ms",
-         [](SimScenario& s, std::string_view v) {
-             s.timing.latencyNs = Milliseconds(v, "latency-ms");
-         }},
-        {"chip-packet-bytes",
-         [](SimScenario& s, std::string_view v) {
-             s.timing.chipPacketBytes =
-                 static_cast<std::uint32_t>(Unsigned(v, 0xFFFFFFFFu, "chip-packet-bytes"));
-             if (s.timing.chipPacketBytes == 0) {
-                 throw LineError{"chip-packet-bytes must not be 0"};
-             }
-         }},
-        {"read-overrun-ms",
-         [](SimScenario& s, std::string_view v) {
-             s.timing.readOverrunNs = Milliseconds(v, "read-overrun-ms");
-         }},
-    };
-    return setters;
+// The scenario's field a key sets.
+using Field = std::variant<bool*, std::uint8_t*, std::uint16_t*, std::uint32_t*, std::int64_t*,
+                           std::vector<std::uint8_t>*>;
+
+struct Key {
+    std::string_view name;
+    Parser parser;
+    Field (*field)(SimScenario&);
+};
+
+// Every key but device, devices and fault, whose lines do more than set one field: its name, how
+// its value is read, and the scenario's field it sets.
+#define SCENARIO_FIELD(member) [](SimScenario& s) -> Field { return &s.member; }
+constexpr Key KEYS[] = {
+    {"count-query-fails", Parser::YesNo, SCENARIO_FIELD(countQueryFails)},
+    {"hardware-code", Parser::Number, SCENARIO_FIELD(tester.hardwareCode)},
+    {"firmware-version", Parser::Tenths, SCENARIO_FIELD(tester.firmwareTenths)},
+    {"answers-identify", Parser::YesNo, SCENARIO_FIELD(tester.answersIdentify)},
+    {"answers-probe", Parser::YesNo, SCENARIO_FIELD(tester.answersProbe)},
+    {"probe-reply", Parser::HexBytes, SCENARIO_FIELD(tester.probeReply)},
+    {"answers-enter-bootloader", Parser::YesNo, SCENARIO_FIELD(tester.answersEnterBootloader)},
+    {"starts-in-bootloader", Parser::YesNo, SCENARIO_FIELD(tester.startsInBootloader)},
+    {"bootloader-identify-reply", Parser::HexBytes, SCENARIO_FIELD(tester.bootloaderIdentifyReply)},
+    {"ready-status", Parser::Number, SCENARIO_FIELD(tester.readyStatus)},
+    {"answer-ms", Parser::Milliseconds, SCENARIO_FIELD(tester.answerNs)},
+    {"bootloader-start-ms", Parser::Milliseconds, SCENARIO_FIELD(tester.bootloaderStartNs)},
+    {"erase-ms", Parser::Milliseconds, SCENARIO_FIELD(tester.eraseNs)},
+    {"restart-after-programming-ms", Parser::Milliseconds,
+     SCENARIO_FIELD(tester.restartAfterProgrammingNs)},
+    {"baud-rate", Parser::NonZeroNumber, SCENARIO_FIELD(timing.baudRate)},
+    {"latency-ms", Parser::Milliseconds, SCENARIO_FIELD(timing.latencyNs)},
+    {"chip-packet-bytes", Parser::NonZeroNumber, SCENARIO_FIELD(timing.chipPacketBytes)},
+    {"read-overrun-ms", Parser::Milliseconds, SCENARIO_FIELD(timing.readOverrunNs)},
+};
+#undef SCENARIO_FIELD
+
+const Key* FindKey(std::string_view name) {
+    for (const Key& key : KEYS) {
+        if (key.name == name) {
+            return &key;
+        }
+    }
+    return nullptr;
+}
+
+// A whole number read by `parser` into a field of type T, whose largest value is the limit.
+template <typename T>
+T NumberFor(Parser parser, std::string_view value, const char* what) {
+    constexpr std::uint64_t max = std::numeric_limits<T>::max();
+    switch (parser) {
+        case Parser::Number:
+            return static_cast<T>(Unsigned(value, max, what));
+        case Parser::NonZeroNumber: {
+            const std::uint64_t number = Unsigned(value, max, what);
+            if (number == 0) {
+                throw LineError{std::string(what) + " must not be 0"};
+            }
+            return static_cast<T>(number);
+        }
+        case Parser::Tenths: {
+            const std::uint64_t tenths = Scaled(value, 1, what);
+            if (tenths > max) {
+                throw LineError{std::string(what) + " must be at most " + std::to_string(max / 10) +
+                                "." + std::to_string(max % 10)};
+            }
+            return static_cast<T>(tenths);
+        }
+        default:
+            throw std::logic_error(std::string(what) + ": no number parser");
+    }
+}
+
+void SetField(const Key& key, SimScenario& scenario, std::string_view value) {
+    const std::string name(key.name);
+    const char* what = name.c_str();
+    std::visit(
+        [&](auto* field) {
+            using T = std::remove_pointer_t<decltype(field)>;
+            if constexpr (std::is_same_v<T, bool>) {
+                if (key.parser != Parser::YesNo) {
+                    throw std::logic_error(name + ": a yes-or-no field");
+                }
+                *field = YesNo(value, what);
+            } else if constexpr (std::is_same_v<T, std::int64_t>) {
+                if (key.parser != Parser::Milliseconds) {
+                    throw std::logic_error(name + ": a duration field");
+                }
+                *field = Milliseconds(value, what);
+            } else if constexpr (std::is_same_v<T, std::vector<std::uint8_t>>) {
+                if (key.parser != Parser::HexBytes) {
+                    throw std::logic_error(name + ": a byte-list field");
+                }
+                *field = HexBytes(value, what);
+            } else {
+                *field = NumberFor<T>(key.parser, value, what);
+            }
+        },
+        key.field(scenario));
 }
 
 }  // namespace
-
-const char* FaultKindName(FaultKind kind) {
-    for (const FaultKindEntry& entry : FAULT_KINDS) {
-        if (entry.kind == kind) {
-            return entry.name;
-        }
-    }
-    return "?";
-}
 
 std::optional<SimScenario> ParseScenarioText(std::string_view text, std::string& error) {
     SimScenario scenario;
@@ -343,15 +339,15 @@ std::optional<SimScenario> ParseScenarioText(std::string_view text, std::string&
                 devicesNone = true;
                 continue;
             }
-            const auto setter = Setters().find(key);
-            if (setter == Setters().end()) {
+            const Key* known = FindKey(key);
+            if (known == nullptr) {
                 throw LineError{"unknown key \"" + std::string(key) + "\""};
             }
             // Only reply bytes may be left empty: a tester may answer with an empty payload.
-            if (value.empty() && key != "bootloader-identify-reply" && key != "probe-reply") {
+            if (value.empty() && known->parser != Parser::HexBytes) {
                 throw LineError{"\"" + std::string(key) + "\" needs a value"};
             }
-            setter->second(scenario, value);
+            SetField(*known, scenario, value);
         } catch (const LineError& e) {
             error = "line " + std::to_string(number) + ": " + e.message;
             return std::nullopt;

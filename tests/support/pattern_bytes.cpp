@@ -1,4 +1,4 @@
-#include "tests/support/sim_fixture.h"
+#include "tests/support/pattern_bytes.h"
 
 std::vector<std::uint8_t> PatternBytes(std::size_t count, std::uint8_t seed) {
     std::vector<std::uint8_t> bytes(count);

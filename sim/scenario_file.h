@@ -15,6 +15,3 @@ std::optional<SimScenario> ParseScenarioText(std::string_view text, std::string&
 
 // Reads the file at `path` and parses it; a file that cannot be read is an error too.
 std::optional<SimScenario> ReadScenarioFile(const std::string& path, std::string& error);
-
-// The scenario file's name for a fault kind, the enumerator's own name ("DropReply").
-const char* FaultKindName(FaultKind kind);

@@ -13,11 +13,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "link/d2xx.h"
+#include "link/frame_codec.h"
+#include "link/tester_discovery.h"
 #include "link/tester_link.h"
 #include "linux/sysfs_tty_ports.h"
 #include "linux/tty_d2xx.h"
@@ -181,6 +184,67 @@ TEST_F(PtyTesterRun, ARevision2TesterIsProgrammedWithAGoodImage) {
     EXPECT_EQ(log.find("ttyUSB0 request"), std::string::npos) << log;
 }
 
+TEST_F(PtyTesterRun, ALostAcknowledgementIsResentOverThePty) {
+    // Request 4 is block 0: its acknowledgement never comes, so the block goes again.
+    PtyTesterProcess server("device = ZVKD0001\nhardware-code = 10\nfault = 4 DropReply\n");
+    ASSERT_TRUE(server.Ready());
+    PutFirmwareFile(u"VIVAD-h1.0.bin", PatternBytes(400));
+    EXPECT_EQ(UpdateRun(), RunEnding::ProgrammingComplete);
+    FT_Close(TesterLink);
+    TesterLink = nullptr;
+    const std::string log = server.Stop();
+    const auto frameOf = [&log](int request) {
+        const std::string tag = "ttyUSB0 request " + std::to_string(request) + ": ";
+        const auto at = log.find(tag);
+        return at == std::string::npos
+                   ? std::string()
+                   : log.substr(at + tag.size(), log.find('\n', at) - at - tag.size());
+    };
+    EXPECT_FALSE(frameOf(4).empty()) << log;
+    EXPECT_EQ(frameOf(5), frameOf(4)) << log;
+    EXPECT_NE(log.find("image verdict: received 404 of 404 bytes, CRC-32 good"), std::string::npos)
+        << log;
+}
+
+// The tester keeps its state between the updater's runs: one that stops after switching it
+// into its bootloader leaves it there, and the next run finds it so and finishes the update.
+TEST_F(PtyTesterRun, TheTesterStaysInItsBootloaderFromOneRunToTheNext) {
+    PtyTesterProcess server("device = ZVKD0001\n");
+    ASSERT_TRUE(server.Ready());
+    ASSERT_EQ(FindAndOpenTester(), TesterSearchResult::TesterOpened);
+    FrameBuffer frame;
+    ASSERT_FALSE(IdentifyTester(frame).endsRun);
+    EnterBootloader(frame);
+    FT_Close(TesterLink);
+    TesterLink = nullptr;
+
+    TestHost().promptAnswers = {PromptAnswer::No};  // revision 2, off the label
+    PutFirmwareFile(u"VIVAD-h2.0.bin", PatternBytes(600));
+    EXPECT_EQ(UpdateRun(), RunEnding::ProgrammingComplete);
+    // The bootloader cannot tell its revision, so the user was asked.
+    EXPECT_EQ(HostTexts(HostEvent::Kind::Prompt).size(), 1u);
+    const std::string log = server.Stop();
+    EXPECT_NE(log.find("exit verdict: received 604 of 604 bytes, CRC-32 good"), std::string::npos)
+        << log;
+}
+
+// Only a tty set up as the tester's link carries intelligible bytes, so a front end that
+// leaves it at another rate gets no answer.
+TEST_F(PtyTesterRun, ALinkAtAnotherRateHearsNothing) {
+    PtyTesterProcess server("device = ZVKD0001\n");
+    ASSERT_TRUE(server.Ready());
+    ASSERT_EQ(FindAndOpenTester(), TesterSearchResult::TesterOpened);
+    ASSERT_EQ(FT_SetBaudRate(TesterLink, 9600), FT_OK);
+    FrameBuffer frame;
+    const Identification identification = IdentifyTester(frame);
+    EXPECT_TRUE(identification.endsRun);
+    EXPECT_EQ(identification.ending, RunEnding::NoReply);
+    const std::string log = server.Stop();
+    EXPECT_NE(log.find("ttyUSB0 is not set up as the tester's link (9600 baud)"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("exit verdict: nothing programmed"), std::string::npos) << log;
+}
+
 struct EndingCase {
     const char* label;
     const char* scenario;
@@ -188,6 +252,11 @@ struct EndingCase {
     // Why the open failed, for the run that ends so.
     TtyOpenFailure openFailure;
 };
+
+// Named by the label in test output, not dumped as bytes.
+void PrintTo(const EndingCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class PtyTesterEndings : public PtyTesterRun, public ::testing::WithParamInterface<EndingCase> {};
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -162,6 +163,11 @@ struct NameOrderCase {
     const char* before;
     const char* after;
 };
+
+// Named by the label in test output, not dumped as bytes.
+void PrintTo(const NameOrderCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class TtyNameOrder : public ::testing::TestWithParam<NameOrderCase> {};
 

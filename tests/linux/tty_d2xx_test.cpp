@@ -18,6 +18,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -427,6 +428,11 @@ struct BaudRateCase {
     speed_t speed;  // what the tty then runs at
 };
 
+// Named by the label in test output, not dumped as bytes.
+void PrintTo(const BaudRateCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
 class BaudRates : public PtyLink, public ::testing::WithParamInterface<BaudRateCase> {};
 
 TEST_P(BaudRates, SetTheTtySpeed) {
@@ -454,6 +460,11 @@ struct FramingCase {
     FT_STATUS status;
     tcflag_t flags;  // CSIZE, CSTOPB, PARENB and PARODD as the tty then has them
 };
+
+// Named by the label in test output, not dumped as bytes.
+void PrintTo(const FramingCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class Framings : public PtyLink, public ::testing::WithParamInterface<FramingCase> {};
 

@@ -30,9 +30,10 @@ void LogVerdictIfCompleted(PtyTesterServer& server) {
 void Unplug(PtyTesterServer& server, std::size_t index) {
     PtyPort& port = server.ports[index];
     LogAt(SimNow(), port.name + " unplugged");
-    ClosePtyEndpoint(port.endpoint);
+    // Gone from the tree before the hang-up, so that an updater woken by it finds it gone.
     RemoveCreated(server.tree, ClassEntryOf(server.tree, port.name));
     RemoveCreated(server.tree, DevLinkOf(server.tree, port.name));
+    ClosePtyEndpoint(port.endpoint);
     port.unplugged = true;
     if (server.replyPort == index) {
         server.replyPending.clear();

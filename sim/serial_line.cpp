@@ -219,7 +219,12 @@ std::uint32_t ReadLine(SerialLine& line, std::uint8_t* destination, std::uint32_
     const std::int64_t returnAt =
         complete && *complete <= deadline ? std::max(now, *complete) : deadline;
     SimWaitUntil(returnAt);
-    const std::uint32_t available = VisibleBy(line, returnAt, count);
+    return TakeVisibleBytes(line, returnAt, destination, count);
+}
+
+std::uint32_t TakeVisibleBytes(SerialLine& line, std::int64_t now, std::uint8_t* destination,
+                               std::uint32_t limit) {
+    const std::uint32_t available = VisibleBy(line, now, limit);
     for (std::uint32_t i = 0; i < available; ++i) {
         if (!line.toHost.empty()) {
             destination[i] = line.toHost.front().value;
@@ -229,4 +234,8 @@ std::uint32_t ReadLine(SerialLine& line, std::uint8_t* destination, std::uint32_
         }
     }
     return available;
+}
+
+std::optional<std::int64_t> NextVisibleTime(const SerialLine& line) {
+    return VisibleTimeOf(line, 1);
 }

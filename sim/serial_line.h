@@ -73,6 +73,14 @@ void WriteLine(SerialLine& line, TesterModel* tester, const std::uint8_t* bytes,
 std::uint32_t ReadLine(SerialLine& line, std::uint8_t* destination, std::uint32_t count,
                        std::uint32_t timeoutMs, bool& connected);
 
+// Takes, in order, up to `limit` of the bytes that have reached the PC by `now`, the garbage
+// stream included; returns the count taken. For a peer that serves the line in real time.
+std::uint32_t TakeVisibleBytes(SerialLine& line, std::int64_t now, std::uint8_t* destination,
+                               std::uint32_t limit);
+
+// When the next byte reaches the PC; none while nothing is on its way.
+std::optional<std::int64_t> NextVisibleTime(const SerialLine& line);
+
 // Bytes that reach the PC at `visibleAt`, straight from the chip, for tests of the receiver.
 void QueueForHost(SerialLine& line, const std::vector<std::uint8_t>& bytes, std::int64_t visibleAt);
 

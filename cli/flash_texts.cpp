@@ -4,14 +4,6 @@
 
 namespace {
 
-std::string FinishCommand(const RunReport& report, const std::string& programName) {
-    std::string command = programName + " program";
-    if (!report.serial.empty()) {
-        command += " --serial " + report.serial;
-    }
-    return command + " --revision " + std::to_string(UserRevision(report.revision));
-}
-
 bool InBootloader(const RunReport& report) {
     // A revision taken from the prompt means identify got a bootloader's answer.
     return report.bootloaderEntered || report.revisionFromPrompt;
@@ -23,21 +15,30 @@ int UserRevision(HardwareRevision revision) {
     return revision == REVISION_2_CODE ? 2 : 1;
 }
 
-std::string InterruptedText(const RunReport& report, const std::string& programName) {
+std::string FinishCommand(const std::string& programName, const std::string& serial,
+                          HardwareRevision revision) {
+    std::string command = programName + " program";
+    if (!serial.empty()) {
+        command += " --serial " + serial;
+    }
+    return command + " --revision " + std::to_string(UserRevision(revision));
+}
+
+std::string InterruptedText(const RunReport& report, const std::string& finishCommand) {
     if (!InBootloader(report) || !report.revisionSettled) {
         return "Interrupted before anything was changed on the tester.";
     }
     return "Interrupted. The tester stays in its bootloader, which cannot tell its revision;\n"
            "finish the update with: " +
-           FinishCommand(report, programName);
+           finishCommand;
 }
 
-std::string LeftInBootloaderText(const RunReport& report, const std::string& programName) {
+std::string LeftInBootloaderText(const RunReport& report, const std::string& finishCommand) {
     if (!report.bootloaderEntered || !report.revisionSettled) {
         return {};
     }
     return "The tester stays in its bootloader; once the cause is mended, finish with: " +
-           FinishCommand(report, programName);
+           finishCommand;
 }
 
 std::string ContradictionText(const RunReport& report, HardwareRevision given) {

@@ -18,11 +18,16 @@ inline constexpr char STOPPING[] =
 // "1", "2": the revision as the user names it.
 int UserRevision(HardwareRevision revision);
 
-// After a run stopped by Ctrl-C: where the tester stands and how to finish.
-std::string InterruptedText(const RunReport& report, const std::string& programName);
+// The command that finishes an update once the tester waits in its bootloader: the revision
+// the run used, and the serial number only when the user named one.
+std::string FinishCommand(const std::string& programName, const std::string& serial,
+                          HardwareRevision revision);
 
-// A run that failed after the tester went into its bootloader: how to finish.
-std::string LeftInBootloaderText(const RunReport& report, const std::string& programName);
+// After a run stopped by Ctrl-C: where the tester stands and how to finish.
+std::string InterruptedText(const RunReport& report, const std::string& finishCommand);
+
+// A run that failed after the tester went into its bootloader: how to finish; empty otherwise.
+std::string LeftInBootloaderText(const RunReport& report, const std::string& finishCommand);
 
 // The tester's report against the user's --revision.
 std::string ContradictionText(const RunReport& report, HardwareRevision given);

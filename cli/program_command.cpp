@@ -20,6 +20,7 @@ ProgressStyle ChooseProgressStyle(bool quiet) {
 
 // What the run's own message does not say, in the command line's words.
 void Explain(RunEnding ending, const RunReport& report, const FlashOptions& options) {
+    const std::string finish = FinishCommand(ProgramName(), options.serial, report.revision);
     switch (ending) {
         case RunEnding::OpenFailed:
             WriteError(OpenFailedText(report.serial, OpenFailureReason()) + "\n");
@@ -36,15 +37,15 @@ void Explain(RunEnding ending, const RunReport& report, const FlashOptions& opti
                        "\n");
             break;
         case RunEnding::Interrupted:
-            WriteError(InterruptedText(report, ProgramName()) + "\n");
+            WriteError(InterruptedText(report, finish) + "\n");
             break;
         case RunEnding::FirmwareNotFound:
         case RunEnding::FirmwareUnreadable:
         case RunEnding::ProgrammingFailed:
         case RunEnding::TesterNotReady: {
-            const std::string finish = LeftInBootloaderText(report, ProgramName());
-            if (!finish.empty()) {
-                WriteError(finish + "\n");
+            const std::string left = LeftInBootloaderText(report, finish);
+            if (!left.empty()) {
+                WriteError(left + "\n");
             }
             break;
         }

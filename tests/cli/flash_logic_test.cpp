@@ -157,23 +157,30 @@ TEST(FlashExitCodes, EveryEndingHasItsOwnCode) {
 
 // --- words ---
 
-TEST(FlashTexts, AnInterruptedRunNamesTheRevisionItUsed) {
+TEST(FlashTexts, TheFinishingCommandNamesTheRevisionAndOnlyASerialTheUserNamed) {
+    EXPECT_EQ(FinishCommand("vivad-flash", "", 20), "vivad-flash program --revision 2");
+    EXPECT_EQ(FinishCommand("vivad-flash", "", 10), "vivad-flash program --revision 1");
+    // Any code but 20 is revision-1 hardware.
+    EXPECT_EQ(FinishCommand("vivad-flash", "", 19), "vivad-flash program --revision 1");
+    EXPECT_EQ(FinishCommand("vivad-flash", "ZVKD0002", 20),
+              "vivad-flash program --serial ZVKD0002 --revision 2");
+}
+
+TEST(FlashTexts, AnInterruptedRunSaysWhereTheTesterStands) {
     RunReport report;
-    report.serial = "ZVKD0001";
     report.revisionSettled = true;
     report.revision = 20;
     report.bootloaderEntered = true;
-    EXPECT_NE(InterruptedText(report, "vivad-flash")
-                  .find("vivad-flash program --serial ZVKD0001 --revision 2"),
-              std::string::npos);
-    report.revision = 10;
-    EXPECT_NE(InterruptedText(report, "vivad-flash").find("--revision 1"), std::string::npos);
+    const std::string finish = "vivad-flash program --revision 2";
+    EXPECT_NE(InterruptedText(report, finish).find("stays in its bootloader"), std::string::npos);
+    EXPECT_NE(InterruptedText(report, finish).find(finish), std::string::npos);
     // Stopped before the switch: nothing to finish.
     report.bootloaderEntered = false;
-    EXPECT_EQ(InterruptedText(report, "vivad-flash").find("program"), std::string::npos);
+    EXPECT_EQ(InterruptedText(report, finish).find("program"), std::string::npos);
+    EXPECT_EQ(LeftInBootloaderText(report, finish), "");
     // A revision from the prompt: the tester was in its bootloader all along.
     report.revisionFromPrompt = true;
-    EXPECT_NE(InterruptedText(report, "vivad-flash").find("--revision 1"), std::string::npos);
+    EXPECT_NE(InterruptedText(report, finish).find(finish), std::string::npos);
 }
 
 TEST(FlashTexts, AContradictionNamesBothRevisions) {

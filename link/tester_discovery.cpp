@@ -22,6 +22,10 @@ TesterSearchResult FindAndOpenTester() {
         TesterLink = nullptr;
     }
 
+    // The statuses of the close above, of the queries and of the link set-up are not examined.
+    // A count query that fails leaves the count at 0, so no tester; a by-index query that fails
+    // leaves its cleared buffer, which names no tester. A set-up call that fails is noticed only
+    // through the replies that then do not come, and is handled as a silent line is.
     std::uint32_t deviceCount = 0;
     FT_ListDevices(&deviceCount, nullptr, FT_LIST_NUMBER_ONLY);
     if (deviceCount == 0) {

@@ -1,7 +1,9 @@
 // The device library on Windows: FTD2XX.dll, loaded on first use from the program's own folder
-// or the system folder only, never from the current directory. Without the DLL, or without one
-// of its functions, every call fails as if no device were attached, so the user is told that no
-// tester was found instead of the program failing to start.
+// or the system folder only, never from the current directory: a DLL is code run inside the
+// updater, and the current directory may be any folder, a download folder with a planted copy
+// among them. (ReadMe.txt is read from there; a text file can only change the banner's line.)
+// Without the DLL, or without one of its functions, every call fails as if no device were
+// attached, so the user is told that no tester was found instead of the program failing to start.
 #include <windows.h>
 
 #include <string>
@@ -15,7 +17,7 @@ using OpenExFn = FT_STATUS(FT_CALL*)(void*, std::uint32_t, FT_HANDLE*);
 using CloseFn = FT_STATUS(FT_CALL*)(FT_HANDLE);
 using SetBaudRateFn = FT_STATUS(FT_CALL*)(FT_HANDLE, std::uint32_t);
 using SetDataCharacteristicsFn = FT_STATUS(FT_CALL*)(FT_HANDLE, std::uint8_t, std::uint8_t,
-                                                      std::uint8_t);
+                                                     std::uint8_t);
 using SetTimeoutsFn = FT_STATUS(FT_CALL*)(FT_HANDLE, std::uint32_t, std::uint32_t);
 using ReadFn = FT_STATUS(FT_CALL*)(FT_HANDLE, void*, std::uint32_t, std::uint32_t*);
 using WriteFn = FT_STATUS(FT_CALL*)(FT_HANDLE, void*, std::uint32_t, std::uint32_t*);
@@ -42,7 +44,8 @@ std::wstring FolderOf(const std::wstring& path) {
 std::wstring ProgramFolder() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (length == 0) {
             return {};
         }
@@ -89,15 +92,14 @@ DeviceLibrary Load() {
     if (module == nullptr) {
         return library;
     }
-    const bool complete = Resolve(module, "FT_ListDevices", library.listDevices) &&
-                          Resolve(module, "FT_OpenEx", library.openEx) &&
-                          Resolve(module, "FT_Close", library.close) &&
-                          Resolve(module, "FT_SetBaudRate", library.setBaudRate) &&
-                          Resolve(module, "FT_SetDataCharacteristics",
-                                  library.setDataCharacteristics) &&
-                          Resolve(module, "FT_SetTimeouts", library.setTimeouts) &&
-                          Resolve(module, "FT_Read", library.read) &&
-                          Resolve(module, "FT_Write", library.write);
+    const bool complete =
+        Resolve(module, "FT_ListDevices", library.listDevices) &&
+        Resolve(module, "FT_OpenEx", library.openEx) &&
+        Resolve(module, "FT_Close", library.close) &&
+        Resolve(module, "FT_SetBaudRate", library.setBaudRate) &&
+        Resolve(module, "FT_SetDataCharacteristics", library.setDataCharacteristics) &&
+        Resolve(module, "FT_SetTimeouts", library.setTimeouts) &&
+        Resolve(module, "FT_Read", library.read) && Resolve(module, "FT_Write", library.write);
     // A library missing any function is treated as no library at all.
     return complete ? library : DeviceLibrary{};
 }

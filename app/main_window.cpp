@@ -67,6 +67,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             PostQuitMessage(0);
             return 0;
         case WM_SHOWWINDOW:
+            // Handled without the default, which would show or hide the window itself when the
+            // message says that its owner is being minimised or restored. The main window has
+            // no owner, so nothing is lost; it is shown and hidden only by ShowWindow calls.
             return 0;
         default:
             return DefWindowProcW(window, message, wParam, lParam);

@@ -4,13 +4,15 @@
 
 #include <windows.h>
 
+#include "res/resource_ids.h"
+
 // Both written once on the user-interface thread before any worker thread exists, and only read
 // afterwards, so the workers need no lock to read them.
 extern HINSTANCE ModuleInstance;
 extern HWND MainWindow;
 
 // Names both the window class and the dialog template it is created from.
-inline constexpr wchar_t MAIN_WINDOW_CLASS[] = L"USB3_DEZIZARA";
+inline constexpr wchar_t MAIN_WINDOW_CLASS[] = L"" MAIN_WINDOW_CLASS_NAME;
 
 // Registers the main window's class; the result is not needed, a failure shows as a missing
 // window.

@@ -7,7 +7,11 @@
 
 namespace {
 
-// Opened by its bare name, so it is looked for in the current directory.
+// Opened by its bare name, so it is looked for in the current directory, which is the program's
+// own folder when it is started from Explorer or a shortcut; a copy beside the program is not read
+// when the current directory is elsewhere. Unlike FTD2XX.dll (app/d2xx_library.cpp), which is
+// never loaded from there, a file read from there can do no harm: at worst the banner shows
+// another number.
 constexpr wchar_t README_NAME[] = L"ReadMe.txt";
 // Start-up is held up by at most this long when the file is slow to read.
 constexpr DWORD READ_WAIT_MS = 3000;

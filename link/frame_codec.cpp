@@ -30,6 +30,7 @@ double ElapsedMilliseconds(std::int64_t start, std::int64_t ticksPerSecond) {
     return static_cast<double>(micros) / 1000.0;
 }
 
+// The read's status is not examined: a failed read returns no bytes, like a silent line.
 std::uint32_t ReadBytes(std::uint8_t* destination, std::uint32_t count) {
     std::uint32_t returned = 0;
     FT_Read(TesterLink, destination, count, &returned);
@@ -66,6 +67,9 @@ void SendFrame(const std::uint8_t* payload, std::size_t length) {
     if (frameLength == 0) {
         return;
     }
+    // Neither the status nor the count written is examined: a write that failed or fell short is
+    // noticed only through the reply that then does not come, and is handled as a lost reply is,
+    // by whatever the waiting exchange does then (a resend, or the run's ending).
     std::uint32_t written = 0;
     FT_Write(TesterLink, transmitBuffer, static_cast<std::uint32_t>(frameLength), &written);
     Watch(FrameEvent::Written, transmitBuffer, frameLength, 0);

@@ -10,9 +10,9 @@ FT_HANDLE TesterLink = nullptr;
 
 namespace {
 
-// One enumeration of the attached devices, in the library's order. The statuses are not looked
-// at: a count query that writes nothing reads as no device, and a by-index query that fails
-// leaves an empty serial number, which is no tester's.
+// One enumeration of the attached devices, in the library's order. The statuses of the queries
+// are not examined: a count query that fails leaves the count at 0, so no tester; a by-index
+// query that fails leaves its cleared buffer, which names no tester.
 std::vector<AttachedTester> EnumerateTesters() {
     std::vector<AttachedTester> testers;
     std::uint32_t deviceCount = 0;
@@ -74,6 +74,8 @@ TesterSearchResult FindAndOpenTester(std::string_view wantedSerial, std::string&
         return TesterSearchResult::OpenFailed;
     }
     TesterLink = handle;
+    // Neither the close above nor the set-up is checked: a set-up call that fails is noticed only
+    // through the replies that then do not come, and is handled as a silent line is.
     FT_SetBaudRate(TesterLink, LINK_BAUD_RATE);
     FT_SetDataCharacteristics(TesterLink, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE);
     FT_SetTimeouts(TesterLink, LINK_TIMEOUT_MS, LINK_TIMEOUT_MS);

@@ -36,9 +36,10 @@
 #include <string>
 #include <vector>
 
+#include "res/resource_ids.h"
+
 namespace {
 
-constexpr int STATUS_LIST_ID = 1005;
 constexpr UINT MESSAGE_TIMEOUT_MS = 3000;
 constexpr DWORD START_TIMEOUT_MS = 30000;
 constexpr std::size_t LONGEST_TEXT = 65536;
@@ -144,7 +145,7 @@ std::vector<HWND> Children(HWND parent) {
 
 HWND FindMainWindow() {
     for (HWND window : TopLevelWindows()) {
-        if (ClassOf(window) == L"USB3_DEZIZARA" && IsWindowVisible(window)) {
+        if (ClassOf(window) == L"" MAIN_WINDOW_CLASS_NAME && IsWindowVisible(window)) {
             return window;
         }
     }
@@ -164,7 +165,7 @@ std::string ExitCodeJson() {
 }
 
 std::string Lines() {
-    const HWND list = GetDlgItem(mainWindow, STATUS_LIST_ID);
+    const HWND list = GetDlgItem(mainWindow, IDC_STATUS_LIST);
     if (list == nullptr) {
         return "error no status list";
     }

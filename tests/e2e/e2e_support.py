@@ -6,9 +6,9 @@ display, a folder laid out like an installation, and a client for the driver pro
 """
 
 import contextlib
-import fcntl
 import json
 import os
+import re
 import select
 import shutil
 import subprocess
@@ -16,10 +16,25 @@ import tempfile
 import time
 from pathlib import Path
 
-# Control ids of the main window and of the buttons in its boxes.
-IDC_PROGRAM = 1001
-IDC_EXIT = 1002
-IDC_ABOUT = 1003
+SOURCE_DIR = Path(__file__).resolve().parents[2]
+
+
+def resource_ids(header=SOURCE_DIR / "res" / "resource_ids.h"):
+    """The identifiers that the resource script and the program share, read from their header:
+    numbers as ints, string literals as str."""
+    found = {}
+    for name, value in re.findall(r'^#define\s+(\w+)\s+(-?\d+|"[^"]*")\s*$', header.read_text(),
+                                  re.MULTILINE):
+        found[name] = value[1:-1] if value.startswith('"') else int(value)
+    return found
+
+
+RESOURCE_IDS = resource_ids()
+# Control ids of the main window.
+IDC_PROGRAM = RESOURCE_IDS["IDC_PROGRAM"]
+IDC_EXIT = RESOURCE_IDS["IDC_EXIT"]
+IDC_ABOUT = RESOURCE_IDS["IDC_ABOUT"]
+# The system's ids of the buttons in dialog and message boxes.
 IDOK = 1
 IDCANCEL = 2
 IDYES = 6
@@ -38,10 +53,12 @@ def windows_path(path):
 
 
 class Build:
-    """Where the Windows build put the program, the simulated DLL and the driver."""
+    """Where the Windows build put the program, the simulated DLL and the driver, and the
+    emulator that runs a Windows program here (the build's CMAKE_CROSSCOMPILING_EMULATOR)."""
 
-    def __init__(self, build_dir):
+    def __init__(self, build_dir, emulator=None):
         self.dir = Path(build_dir).resolve()
+        self.emulator = emulator or "wine"
         self.updater = self.dir / "vivad-updater.exe"
         self.dll = self.dir / "simulated-tester" / "FTD2XX.dll"
         self.driver = self.dir / "tests" / "e2e" / "e2e-driver.exe"
@@ -67,24 +84,10 @@ def wine_environment(build, display):
 
 
 def ensure_prefix(build):
-    """Creates the shared Wine prefix once, with Wine drawing its own title bars (Managed=N):
-    no window-manager waits when boxes close, and captions show in screenshots."""
-    build.dir.mkdir(parents=True, exist_ok=True)
-    ready = build.prefix / ".vivad-ready"
-    with open(build.dir / "wineprefix.lock", "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        if ready.exists():
-            return
-        env = wine_environment(build, None)
-        env.pop("DISPLAY", None)
-        subprocess.run(["wineboot", "-i"], env=env, check=True, timeout=300,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver",
-                        "/v", "Managed", "/d", "N", "/f"],
-                       env=env, check=True, timeout=120,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=env, timeout=120)
-        ready.touch()
+    """Creates the shared Wine prefix once (scripts/make-wine-prefix, as for the resource
+    check), with Wine drawing its own title bars."""
+    subprocess.run([str(SOURCE_DIR / "scripts" / "make-wine-prefix"), str(build.prefix)],
+                   check=True, timeout=600)
 
 
 def stop_wine(build):
@@ -172,7 +175,7 @@ class Driver:
     def __init__(self, installation, display):
         self.installation = installation
         self.process = subprocess.Popen(
-            ["wine", str(installation.build.driver),
+            [installation.build.emulator, str(installation.build.driver),
              windows_path(installation.app / "vivad-updater.exe"),
              windows_path(installation.work)],
             env=installation.environment(display),

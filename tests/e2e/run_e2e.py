@@ -483,6 +483,7 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--list", action="store_true")
     parser.add_argument("--build-dir", default="build/windows")
+    parser.add_argument("--emulator", help="what runs a Windows program here (wine)")
     parser.add_argument("--keep", action="store_true", help="keep the folders of passed tests")
     parser.add_argument("names", nargs="*")
     args = parser.parse_args()
@@ -493,7 +494,7 @@ def main():
     if unknown:
         print("unknown tests:", *unknown)
         return 2
-    build = Build(args.build_dir)
+    build = Build(args.build_dir, args.emulator)
     build.check()
     ensure_prefix(build)
     results = [run(build, name, args.keep) for name in (args.names or list(CASES))]

@@ -158,10 +158,11 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build-dir", default="build/windows")
+    parser.add_argument("--emulator", help="what runs a Windows program here (wine)")
     parser.add_argument("--runs", type=int, default=30)
     parser.add_argument("--seed", type=int, default=11)
     args = parser.parse_args()
-    build = Build(args.build_dir)
+    build = Build(args.build_dir, args.emulator)
     build.check()
     ensure_prefix(build)
     started = time.monotonic()

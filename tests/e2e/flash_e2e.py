@@ -172,16 +172,19 @@ class Folder:
     def set_scenario(self, text):
         self.scenario.write_text(text)
 
-    def run(self, *arguments, stdin=None):
-        """Runs the program with the given arguments; stdin is bytes for a pipe, or None for
-        /dev/null. Each run gets a log of its own."""
+    def run(self, *arguments, stdin=None, cwd=None):
+        """Runs the program with the given arguments, in this folder or `cwd`; stdin is bytes for
+        a pipe, or None for /dev/null. Each run gets a log of its own."""
         self.runs += 1
         log = self.root / f"sim-{self.runs}.log"
         env = wine_environment(self.test.build, None)
         env["VIVAD_SIM_SCENARIO"] = windows_path(self.scenario)
         env["VIVAD_SIM_LOG"] = windows_path(log)
+        # Names and arguments beyond ASCII pass between Linux and Wine as UTF-8, whatever the
+        # machine's locale.
+        env["LC_ALL"] = "C.UTF-8"
         completed = subprocess.run(
-            ["wine", str(self.program), *arguments], cwd=self.root, env=env,
+            ["wine", str(self.program), *arguments], cwd=cwd or self.root, env=env,
             input=stdin, stdin=None if stdin is not None else subprocess.DEVNULL,
             capture_output=True, timeout=WINE_RUN_TIMEOUT_S)
         result = Run(list(arguments), completed, log)
@@ -400,11 +403,33 @@ def firmware_missing_then_finished(t):
     expect(finish.opened_serials(), ["ZVKD0001"], "testers opened")
 
 
-@case("firmware_dir")
-def firmware_dir(t):
-    images = t.folder(images=BOTH_IMAGES)
+# --firmware-dir as a user may write it: the folder's name, whether the program runs in the
+# folder that holds it (else in its own), and how the folder is spelled.
+@table("firmware_dir", [
+    ("windows_path", "images", False, windows_path),
+    ("trailing_separator", "images", False, lambda folder: windows_path(folder) + "\\"),
+    ("relative", "images", True, lambda folder: folder.name),
+    ("beyond_ascii", "Firmwäre für Jürgen", False, windows_path),
+])
+def firmware_dir(t, name, in_parent, spelled):
+    images = t.root / name
+    images.mkdir()
+    for file_name, data in BOTH_IMAGES.items():
+        (images / file_name).write_bytes(data)
     folder = t.folder(images={})
-    run = folder.run("program", "--firmware-dir", windows_path(images.root), "--quiet")
+    run = folder.run("program", "--firmware-dir", spelled(images), "--quiet",
+                     cwd=t.root if in_parent else None)
+    expect_ended(run, 0, VERSION_38 + BURNING + COMPLETE, "")
+    expect_programmed(run, H2)
+
+
+@case("firmware_beside_program_not_in_working_folder")
+def firmware_beside_program_not_in_working_folder(t):
+    # The working folder holds the other revision's image under the name the run looks for: the
+    # verdict's length tells which one went.
+    work = t.folder(images={"VIVAD-h2.0.bin": H1})
+    folder = t.folder()
+    run = folder.run("program", "--quiet", cwd=work.root)
     expect_ended(run, 0, VERSION_38 + BURNING + COMPLETE, "")
     expect_programmed(run, H2)
 
@@ -496,19 +521,24 @@ def info_several_testers(t):
     expect(run.calls("FT_OpenEx"), [], "opens")
 
 
-# Bad arguments: each gives a one-line error, the usage and exit 2, and nothing is opened.
+# Bad arguments, and what the error's line names: each gives that one line, the usage and exit 2,
+# and nothing is opened.
 BAD_ARGUMENTS = [
-    ["program", "--revision", "3"],
-    ["program", "--revision", "one"],
-    ["program", "--revision"],
-    ["program", "--serial", ""],
-    ["program", "--firmware-dir", "Z:\\no\\such\\folder"],
-    ["program", "--bogus"],
-    ["list", "--serial", "ZVKD0001"],
-    ["info", "--quiet"],
-    ["flash"],
-    [],
-    ["program", "info"],
+    (["program", "--revision", "3"], "--revision"),
+    (["program", "--revision", "one"], "--revision"),
+    (["program", "--revision"], "--revision"),
+    (["program", "--serial", ""], "serial"),
+    (["program", "--firmware-dir", "Z:\\no\\such\\folder"],
+     "Directory does not exist: Z:\\no\\such\\folder"),
+    # A file, not a folder: the program itself, in the working folder.
+    (["program", "--firmware-dir", "vivad-flash.exe"],
+     "Directory is actually a file: vivad-flash.exe"),
+    (["program", "--bogus"], "--bogus"),
+    (["list", "--serial", "ZVKD0001"], "--serial"),
+    (["info", "--quiet"], "--quiet"),
+    (["flash"], "flash"),
+    ([], "subcommand"),
+    (["program", "info"], "info"),
 ]
 
 
@@ -516,14 +546,14 @@ BAD_ARGUMENTS = [
 def bad_arguments(t):
     folder = t.folder()
     failures = []
-    for arguments in BAD_ARGUMENTS:
+    for arguments, named in BAD_ARGUMENTS:
         run = folder.run(*arguments)
         try:
             expect(run.code, 2, "exit code")
             expect(run.out, "", "standard output")
             first, _, rest = run.err.partition("\n")
-            expect_true(first.startswith("vivad-flash: ") and len(first) > len("vivad-flash: "),
-                        "the error's line", first)
+            expect_true(first.startswith("vivad-flash: ") and named in first,
+                        f"the error's line, naming {named!r}", first)
             expect(rest, USAGE + MORE_HELP, "usage after the error")
             expect_nothing_loaded(run)
         except E2EError as e:
@@ -600,6 +630,20 @@ def start_wine(build):
              "stderr": subprocess.DEVNULL, "timeout": WINE_RUN_TIMEOUT_S, "check": True}
     subprocess.run(["wineserver", f"-p{WINE_SERVER_LINGER_S}"], env=env, **quiet)
     subprocess.run(["wine", str(build.dir / "vivad-flash.exe"), "--version"], env=env, **quiet)
+
+
+@case("trace_file_beyond_ascii")
+def trace_file_beyond_ascii(t):
+    # A run that ends after identify is enough to write a frame and its reply.
+    folder = t.folder()
+    trace = folder.root / "Protokoll für Jürgen.txt"
+    run = folder.run("program", "--revision", "1", "--trace", windows_path(trace))
+    expect(run.code, 11, "exit code")
+    expect(sorted(p.name for p in folder.root.glob("*.txt")), sorted([trace.name, "scenario.txt"]),
+           "text files in the folder")
+    lines = trace.read_text(encoding="ascii").splitlines()
+    expect([line.split()[1:] for line in lines][:1], [[">>"] + IDENTIFY_FRAME.split()],
+           "first trace line")
 
 
 def run(build, name, keep):

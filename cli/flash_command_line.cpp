@@ -1,6 +1,8 @@
 #include "cli/flash_command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <filesystem>
+#include <system_error>
 
 #include "cli/exit_codes.h"
 
@@ -23,6 +25,19 @@ std::string ExitCodeTable() {
 // The first line of CLI11's message is the one that says what is wrong.
 std::string FirstLine(const std::string& text) {
     return text.substr(0, text.find('\n'));
+}
+
+// CLI11's own directory check hands the path to the file system as a narrow string, which Windows
+// reads in its ANSI code page; the arguments are UTF-8, so the path is made from UTF-8 explicitly.
+std::string CheckExistingDirectory(const std::string& utf8) {
+    const std::filesystem::path path(std::u8string(utf8.begin(), utf8.end()));
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        return {};
+    }
+    return (std::filesystem::exists(path, error) ? "Directory is actually a file: "
+                                                 : "Directory does not exist: ") +
+           utf8;
 }
 
 }  // namespace
@@ -79,7 +94,7 @@ std::optional<int> ParseFlashArguments(const std::vector<std::string>& arguments
                      "Where VIVAD-h1.0.bin and VIVAD-h2.0.bin lie (default: the current "
                      "directory on Linux, the program's folder on Windows)")
         ->type_name("DIR")
-        ->check(CLI::ExistingDirectory);
+        ->check(CheckExistingDirectory, "DIR");
     program
         ->add_option("--revision", options.revision,
                      "The hardware revision on the tester's label, for when the tester cannot "

@@ -7,6 +7,10 @@
 #include "link/clock.h"
 #include "link/frame_trace.h"
 
+#if defined(_WIN32)
+#include "cli/text_encoding.h"
+#endif
+
 namespace {
 
 std::FILE* traceFile = nullptr;
@@ -36,10 +40,20 @@ void TraceFrame(FrameEvent event, const std::uint8_t* bytes, std::size_t length,
     std::fwrite(hex, 1, at, traceFile);
 }
 
+// The path is UTF-8; Windows would read a narrow one in its ANSI code page.
+std::FILE* OpenForWriting(const std::string& path) {
+#if defined(_WIN32)
+    const std::u16string wide = Utf16FromUtf8(path);
+    return _wfopen(reinterpret_cast<const wchar_t*>(wide.c_str()), L"w");
+#else
+    return std::fopen(path.c_str(), "w");
+#endif
+}
+
 }  // namespace
 
 bool StartFrameTrace(const std::string& path, std::string& error) {
-    traceFile = std::fopen(path.c_str(), "w");
+    traceFile = OpenForWriting(path);
     if (traceFile == nullptr) {
         error = "cannot write the trace file " + path + ": " + std::strerror(errno);
         return false;

@@ -1,0 +1,702 @@
+#!/usr/bin/env python3
+"""End-to-end tests of vivad-flash.exe, the command-line updater, under Wine against the
+simulated tester.
+
+Each test lays out a fresh folder (the program, the simulated FTD2XX.dll, two small firmware
+images, a scenario file), runs `wine vivad-flash.exe ...` one or more times with standard input
+from /dev/null and both output streams on pipes, and checks the exit code, both streams and the
+simulated tester's log. The output streams are pipes, not a console: the program writes UTF-8 as
+is, and the transfer's progress comes as a plain line at each tenth.
+
+    flash_e2e.py --list                          names of the tests
+    flash_e2e.py --build-dir build/windows NAME  runs the named tests (all when none is named)
+"""
+
+import argparse
+import random
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+from pathlib import Path
+
+from e2e_support import (Build, E2EError, ensure_prefix, stop_wine, wine_environment,
+                         windows_path)
+
+# What the run shares with the Windows program, code unit for code unit.
+VERSION_38 = "Current firmware version: 3.8\n"
+BURNING = "Burning in Progress.\n Do not unplug.\n"
+COMPLETE = "Programming complete.\n"
+NO_TESTER = ("No Corvalt USB Power Delivery Tester device detected.\n"
+             "You may need to plug in (or install) USB devices.\n")
+SEVERAL_TESTERS = ("This application only supports 1 connected USB Power Delivery Tester device.\n"
+                   "You need to remove USB devices.\n")
+NO_FIRMWARE_FILE = "Failed to find firmware file.\n"
+PROGRAMMING_FAILED = "Failed to program firmware.\n"
+RECONNECT = "Please unplug and reconnect the tester and try again.\n"
+
+# The command line's own.
+NO_TERMINAL_FOR_PROMPT = "Hardware revision unknown: pass --revision 1 or 2.\n"
+OPEN_FAILED_START = "The tester ZVKD0001 could not be opened: "
+FINISH_HINT_START = "The tester stays in its bootloader; once the cause is mended, finish with: "
+USAGE = ("Usage:\n"
+         "  vivad-flash list\n"
+         "  vivad-flash info    [--serial SERIAL]\n"
+         "  vivad-flash program [--serial SERIAL] [--firmware-dir DIR] [--revision 1|2]\n"
+         "                      [--trace FILE] [--quiet]\n"
+         "  vivad-flash --help | --version\n")
+MORE_HELP = "Run 'vivad-flash --help' for more.\n"
+VERSION_LINE = "vivad-flash 3.8\n"
+EXIT_CODES = [0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 130]
+
+# Two images of different sizes, so that the verdict's byte count tells which one was sent; the
+# odd one is padded by one byte. Small, so that a run takes a couple of seconds in real time.
+H1 = random.Random(1).randbytes(1501)
+H2 = random.Random(2).randbytes(2500)
+BLOCK_SIZE = 192
+
+IDENTIFY_FRAME = "02 01 01 01 03"
+PROBE_FRAME = "02 01 0A 0A 03"
+ENTER_BOOTLOADER_FRAME = "02 01 FD FD 03"
+START_OPCODE = "FE"
+# Requests on the line in a run that identifies the tester: identify, enter bootloader, start
+# programming, readiness query, then the blocks.
+START_REQUEST = 2
+FIRST_BLOCK_REQUEST = 4
+
+TRACE_LINE = re.compile(r" *(\d+\.\d{3}) (>>|<<|--)( .*)?")
+
+WINE_RUN_TIMEOUT_S = 60
+# How long the Wine server stays up after its last program has ended, so that the runs of a test
+# share one server and its system processes; should the harness die, it goes away by itself.
+WINE_SERVER_LINGER_S = 30
+
+
+def image_total(data):
+    """Bytes announced and sent for a firmware file: padded to even length, plus the CRC."""
+    return len(data) + len(data) % 2 + 4
+
+
+def block_count(data):
+    return -(-image_total(data) // BLOCK_SIZE)
+
+
+def programmed(data):
+    total = image_total(data)
+    return f"verdict: received {total} of {total} bytes, CRC-32 good: image programmed"
+
+
+NOTHING_PROGRAMMED = "verdict: nothing programmed"
+
+
+def expect(actual, expected, what):
+    if actual != expected:
+        raise E2EError(f"{what}:\n  expected {expected!r}\n  actual   {actual!r}")
+
+
+def expect_true(condition, what, shown):
+    if not condition:
+        raise E2EError(f"{what}:\n  actual   {shown!r}")
+
+
+def shorten(line, width=150):
+    """A long line of the log (a block's hex) cut to what a reader scans."""
+    return line if len(line) <= width else line[:width - 5] + " ..."
+
+
+class Run:
+    """One finished `wine vivad-flash.exe ...`: what it said and what the tester saw."""
+
+    def __init__(self, arguments, completed, log_path):
+        self.arguments = arguments
+        self.code = completed.returncode
+        self.out = completed.stdout.decode("utf-8")
+        self.err = completed.stderr.decode("utf-8")
+        self.log_exists = log_path.exists()
+        self.log = log_path.read_text().splitlines() if self.log_exists else []
+
+    def verdicts(self, when):
+        """Verdict lines written when an image completed ('image') or at exit ('exit')."""
+        tag = when + " "
+        return [line[len(tag):] for line in self.log if line.startswith(tag + "verdict:")]
+
+    def written_frames(self):
+        return [line.split(" bytes=", 1)[1].split(" -> ")[0] for line in self.log
+                if " FT_Write " in line and " bytes=" in line]
+
+    def read_bytes(self):
+        """Every byte the program read, in order, as hex."""
+        return " ".join(line.split(" bytes=", 1)[1].split(" -> ")[0] for line in self.log
+                        if " FT_Read " in line and " bytes=" in line)
+
+    def calls(self, function):
+        return [line for line in self.log if f" {function} " in line]
+
+    def opened_serials(self):
+        return [line.split(" serial=", 1)[1].split(" ")[0] for line in self.calls("FT_OpenEx")]
+
+    def describe(self):
+        lines = [f"  $ wine vivad-flash.exe {shlex.join(self.arguments)}",
+                 f"  exit code {self.code}",
+                 "  stdout:", *(f"   > {line}" for line in self.out.splitlines()),
+                 "  stderr:", *(f"   ! {line}" for line in self.err.splitlines())]
+        if self.log_exists:
+            lines.append(f"  simulator log ({len(self.log)} lines, last 25):")
+            lines += [f"   | {shorten(line)}" for line in self.log[-25:]]
+        else:
+            lines.append("  no simulator log")
+        return "\n".join(lines)
+
+
+class Folder:
+    """A folder laid out as a user would unpack vivad-flash.exe: the program, the simulated
+    FTD2XX.dll and the firmware images side by side, and the scenario of the tester."""
+
+    def __init__(self, test, root, scenario, images):
+        self.test = test
+        self.root = Path(root)
+        self.root.mkdir()
+        self.program = self.root / "vivad-flash.exe"
+        self.scenario = self.root / "scenario.txt"
+        shutil.copy2(test.build.dir / "vivad-flash.exe", self.program)
+        shutil.copy2(test.build.dll, self.root / "FTD2XX.dll")
+        for name, data in images.items():
+            (self.root / name).write_bytes(data)
+        self.set_scenario(scenario)
+        self.runs = 0
+
+    def set_scenario(self, text):
+        self.scenario.write_text(text)
+
+    def run(self, *arguments, stdin=None, cwd=None):
+        """Runs the program with the given arguments, in this folder or `cwd`; stdin is bytes for
+        a pipe, or None for /dev/null. Each run gets a log of its own."""
+        self.runs += 1
+        log = self.root / f"sim-{self.runs}.log"
+        env = wine_environment(self.test.build, None)
+        env["VIVAD_SIM_SCENARIO"] = windows_path(self.scenario)
+        env["VIVAD_SIM_LOG"] = windows_path(log)
+        # Names and arguments beyond ASCII pass between Linux and Wine as UTF-8, whatever the
+        # machine's locale.
+        env["LC_ALL"] = "C.UTF-8"
+        completed = subprocess.run(
+            ["wine", str(self.program), *arguments], cwd=cwd or self.root, env=env,
+            input=stdin, stdin=None if stdin is not None else subprocess.DEVNULL,
+            capture_output=True, timeout=WINE_RUN_TIMEOUT_S)
+        result = Run(list(arguments), completed, log)
+        self.test.runs.append(result)
+        scenario_errors = [line for line in result.log if line.startswith("scenario error")]
+        expect(scenario_errors, [], "scenario file problems")
+        return result
+
+
+BOTH_IMAGES = {"VIVAD-h1.0.bin": H1, "VIVAD-h2.0.bin": H2}
+
+
+class Test:
+    """One test: its folders, its runs, and what to show when it fails."""
+
+    def __init__(self, build, name):
+        self.build = build
+        self.name = name
+        self.root = Path(tempfile.mkdtemp(prefix=f"vivad-flash-e2e-{name}-"))
+        self.runs = []
+        self.folders = 0
+
+    def folder(self, scenario="", images=None):
+        self.folders += 1
+        return Folder(self, self.root / f"f{self.folders}", scenario,
+                      BOTH_IMAGES if images is None else images)
+
+    def report(self):
+        for run in self.runs:
+            print(run.describe())
+        print("  kept", self.root)
+
+    def close(self, passed, keep):
+        if passed and not keep:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+
+# Checks shared by the tests.
+
+def expect_ended(run, code, out, err):
+    expect(run.code, code, "exit code")
+    expect(run.out, out, "standard output")
+    expect(run.err, err, "standard error")
+
+
+def expect_programmed(run, image):
+    expect(run.verdicts("image"), [programmed(image)], "verdict when the image completed")
+    expect(run.verdicts("exit"), [programmed(image)], "verdict at exit")
+
+
+def expect_nothing_loaded(run):
+    """The device library was never loaded: it writes its log from the moment it is."""
+    expect_true(not run.log_exists or run.log == [], "device-library calls", run.log)
+
+
+def progress_lines(image):
+    """The plain progress lines of a whole transfer: one at the first block that reaches each
+    further tenth of the bytes, with the blocks acknowledged so far."""
+    total = image_total(image)
+    blocks = block_count(image)
+
+    def tenth(acknowledged):
+        return min(acknowledged * BLOCK_SIZE, total) * 100 // total // 10
+
+    return "".join(f"progress: {tenth(a) * 10}% ({a} of {blocks} blocks)\n"
+                   for a in range(1, blocks + 1) if tenth(a) > tenth(a - 1))
+
+
+def opcodes(run):
+    """The opcode of each frame written (the byte after the start and the length)."""
+    return [frame.split()[2] for frame in run.written_frames()]
+
+
+# The registry of tests.
+
+CASES = {}
+
+
+def case(name):
+    def register(function):
+        CASES[name] = function
+        return function
+    return register
+
+
+def table(prefix, rows):
+    """Registers one test per row, named prefix_rowname, run by the decorated function."""
+    def register(function):
+        for row in rows:
+            CASES[f"{prefix}_{row[0]}"] = (lambda r: lambda t: function(t, *r[1:]))(row)
+        return function
+    return register
+
+
+# Whole programming runs: scenario, arguments, the status lines, the image, and whether
+# progress is shown.
+@table("program", [
+    ("revision_2", "", [], VERSION_38 + BURNING + COMPLETE, H2, True),
+    ("revision_1", "hardware-code = 10\nfirmware-version = 0.7\n", [],
+     "Current firmware version: 0.7\n" + BURNING + COMPLETE, H1, True),
+    ("revision_1_by_probe", "answers-identify = no\n", [], BURNING + COMPLETE, H1, True),
+    ("quiet", "", ["--quiet"], VERSION_38 + BURNING + COMPLETE, H2, False),
+])
+def program(t, scenario, arguments, out, image, progress):
+    run = t.folder(scenario).run("program", *arguments)
+    expect(run.code, 0, "exit code")
+    expect(run.out, out, "standard output")
+    expect(run.err, progress_lines(image) if progress else "", "standard error")
+    expect_programmed(run, image)
+    expect(run.written_frames()[0], IDENTIFY_FRAME, "first frame")
+    expect(opcodes(run).count("FD"), 1, "enter-bootloader frames")
+    expect(run.opened_serials(), ["ZVKD0001"], "testers opened")
+    expect(len(run.calls("FT_Close")), 1, "links closed")
+
+
+@case("no_tester")
+def no_tester(t):
+    run = t.folder("devices = none\n").run("program")
+    expect_ended(run, 3, "", NO_TESTER)
+    expect(len(run.calls("FT_ListDevices")), 1, "device-library queries")
+    expect(run.verdicts("exit"), [NOTHING_PROGRAMMED], "verdict at exit")
+
+
+TWO_TESTERS_AND_ANOTHER = "device = ZVKD0001\ndevice = FT000009\ndevice = ZVKD0002\n"
+
+
+@case("several_testers_without_serial")
+def several_testers_without_serial(t):
+    run = t.folder(TWO_TESTERS_AND_ANOTHER).run("program")
+    expect_ended(run, 4, "", SEVERAL_TESTERS)
+    expect(run.calls("FT_OpenEx"), [], "opens")
+
+
+@case("several_testers_with_serial")
+def several_testers_with_serial(t):
+    run = t.folder(TWO_TESTERS_AND_ANOTHER).run("program", "--serial", "ZVKD0002", "--quiet")
+    expect_ended(run, 0, VERSION_38 + BURNING + COMPLETE, "")
+    expect(run.opened_serials(), ["ZVKD0002"], "testers opened")
+    expect_programmed(run, H2)
+
+
+# A serial number that is not attached, among testers or alone; the test is case-sensitive.
+@table("serial_not_attached", [
+    ("alone", "", "ZVKD0009"),
+    ("among_several", TWO_TESTERS_AND_ANOTHER, "ZVKD0003"),
+    ("other_case", "", "zvkd0001"),
+])
+def serial_not_attached(t, scenario, serial):
+    run = t.folder(scenario).run("program", "--serial", serial)
+    expect_ended(run, 3, "", NO_TESTER)
+    expect(run.calls("FT_OpenEx"), [], "opens")
+
+
+# A tester already in its bootloader cannot tell its revision: --revision answers the prompt,
+# and the tester is not sent into its bootloader again.
+@table("revision_answers_prompt", [
+    ("1", "1", H1),
+    ("2", "2", H2),
+])
+def revision_answers_prompt(t, revision, image):
+    run = t.folder("starts-in-bootloader = yes\n").run("program", "--revision", revision,
+                                                        "--quiet")
+    expect_ended(run, 0, BURNING + COMPLETE, "")
+    expect_programmed(run, image)
+    expect(ENTER_BOOTLOADER_FRAME in run.written_frames(), False, "enter-bootloader sent")
+
+
+# With no terminal on standard input the prompt cannot be asked: the run ends as a Cancel does.
+# A pipe is no terminal, whatever it carries.
+@table("revision_unknown", [
+    ("stdin_null", None),
+    ("stdin_pipe", b"1\r\n"),
+])
+def revision_unknown(t, stdin):
+    run = t.folder("starts-in-bootloader = yes\n").run("program", stdin=stdin)
+    expect_ended(run, 10, "", NO_TERMINAL_FOR_PROMPT)
+    expect(run.written_frames(), [IDENTIFY_FRAME], "frames written")
+    expect(run.verdicts("exit"), [NOTHING_PROGRAMMED], "verdict at exit")
+
+
+# --revision against what the tester reports: the run ends before the bootloader, naming both.
+@table("revision_contradicts", [
+    ("reported_2", "", "1", VERSION_38, "hardware revision 2 (code 20)", [IDENTIFY_FRAME]),
+    ("reported_1", "hardware-code = 10\n", "2", "Current firmware version: 3.8\n",
+     "hardware revision 1 (code 10)", [IDENTIFY_FRAME]),
+    ("probe_answered", "answers-identify = no\n", "2", "",
+     "hardware revision 1 (it answers the revision-1 probe)", [IDENTIFY_FRAME, PROBE_FRAME]),
+])
+def revision_contradicts(t, scenario, revision, out, reported, frames):
+    run = t.folder(scenario).run("program", "--revision", revision)
+    expect(run.code, 11, "exit code")
+    expect(run.out, out, "standard output")
+    expect(len(run.err.splitlines()), 1, "lines on standard error")
+    expect_true(f"The tester reports {reported}, but --revision {revision} was given."
+                in run.err, "both revisions named", run.err)
+    expect(run.written_frames(), frames, "frames written")
+    expect(run.verdicts("exit"), [NOTHING_PROGRAMMED], "verdict at exit")
+
+
+@case("firmware_missing_then_finished")
+def firmware_missing_then_finished(t):
+    folder = t.folder(images={"VIVAD-h1.0.bin": H1})
+    run = folder.run("program")
+    expect(run.code, 6, "exit code")
+    expect(run.out, VERSION_38, "standard output")
+    hint = "vivad-flash program --serial ZVKD0001 --revision 2"
+    expect(run.err, NO_FIRMWARE_FILE + FINISH_HINT_START + hint + "\n", "standard error")
+    expect(run.written_frames(), [IDENTIFY_FRAME, ENTER_BOOTLOADER_FRAME], "frames written")
+    # The cause mended, the command the hint gives finishes the update of the tester, which
+    # stays in its bootloader.
+    (folder.root / "VIVAD-h2.0.bin").write_bytes(H2)
+    folder.set_scenario("starts-in-bootloader = yes\n")
+    finish = folder.run(*shlex.split(hint)[1:], "--quiet")
+    expect_ended(finish, 0, BURNING + COMPLETE, "")
+    expect_programmed(finish, H2)
+    expect(finish.opened_serials(), ["ZVKD0001"], "testers opened")
+
+
+# --firmware-dir as a user may write it: the folder's name, whether the program runs in the
+# folder that holds it (else in its own), and how the folder is spelled.
+@table("firmware_dir", [
+    ("windows_path", "images", False, windows_path),
+    ("trailing_separator", "images", False, lambda folder: windows_path(folder) + "\\"),
+    ("relative", "images", True, lambda folder: folder.name),
+    ("beyond_ascii", "Firmwäre für Jürgen", False, windows_path),
+])
+def firmware_dir(t, name, in_parent, spelled):
+    images = t.root / name
+    images.mkdir()
+    for file_name, data in BOTH_IMAGES.items():
+        (images / file_name).write_bytes(data)
+    folder = t.folder(images={})
+    run = folder.run("program", "--firmware-dir", spelled(images), "--quiet",
+                     cwd=t.root if in_parent else None)
+    expect_ended(run, 0, VERSION_38 + BURNING + COMPLETE, "")
+    expect_programmed(run, H2)
+
+
+@case("firmware_beside_program_not_in_working_folder")
+def firmware_beside_program_not_in_working_folder(t):
+    # The working folder holds the other revision's image under the name the run looks for: the
+    # verdict's length tells which one went.
+    work = t.folder(images={"VIVAD-h2.0.bin": H1})
+    folder = t.folder()
+    run = folder.run("program", "--quiet", cwd=work.root)
+    expect_ended(run, 0, VERSION_38 + BURNING + COMPLETE, "")
+    expect_programmed(run, H2)
+
+
+@case("open_fails")
+def open_fails(t):
+    run = t.folder("device = ZVKD0001 open-fails\n").run("program")
+    expect(run.code, 5, "exit code")
+    expect(run.out, "", "standard output")
+    expect_true(run.err.startswith(OPEN_FAILED_START) and run.err.endswith("\n")
+                and len(run.err.splitlines()) == 1 and len(run.err) > len(OPEN_FAILED_START) + 1,
+                "one line: the tester could not be opened, and why", run.err)
+    expect(run.written_frames(), [], "frames written")
+
+
+# Runs that fail once the tester is in its bootloader: scenario, exit code, message, frames
+# written, verdict at exit. Each says how to finish.
+@table("ending", [
+    ("tester_not_ready", "ready-status = 256\n", 9, RECONNECT,
+     ["01", "FD", START_OPCODE, "FF"],
+     f"verdict: received 0 of {image_total(H2)} bytes, image incomplete"),
+    # Every start request's reply is lost: three sends, then the run gives up.
+    ("start_unanswered",
+     "".join(f"fault = {START_REQUEST + i} DropReply\n" for i in range(3)), 8,
+     PROGRAMMING_FAILED, ["01", "FD"] + [START_OPCODE] * 3,
+     f"verdict: received 0 of {image_total(H2)} bytes, image incomplete"),
+    # Block 0 reaches the tester, but none of its four acknowledgements comes back.
+    ("block_unacknowledged",
+     "".join(f"fault = {FIRST_BLOCK_REQUEST + i} DropReply\n" for i in range(4)), 8,
+     PROGRAMMING_FAILED, ["01", "FD", START_OPCODE, "FF"] + ["FF"] * 4,
+     f"verdict: received 192 of {image_total(H2)} bytes, image incomplete"),
+])
+def ending(t, scenario, code, message, frame_opcodes, verdict):
+    run = t.folder(scenario).run("program")
+    expect(run.code, code, "exit code")
+    expect(run.out, VERSION_38 + BURNING, "standard output")
+    hint = FINISH_HINT_START + "vivad-flash program --serial ZVKD0001 --revision 2\n"
+    expect(run.err, message + hint, "standard error")
+    expect(opcodes(run), frame_opcodes, "opcodes written")
+    expect(run.verdicts("exit"), [verdict], "verdict at exit")
+
+
+@case("list_testers")
+def list_testers(t):
+    # The other device is not listed, but it counts in the library's positions.
+    run = t.folder(TWO_TESTERS_AND_ANOTHER).run("list")
+    expect_ended(run, 0, "ZVKD0001\t#0\nZVKD0002\t#2\n", "")
+    expect(run.calls("FT_OpenEx"), [], "opens")
+
+
+@case("list_none")
+def list_none(t):
+    run = t.folder("device = FT000009\n").run("list")
+    expect_ended(run, 3, "", NO_TESTER)
+
+
+# info: scenario, arguments, what it prints, the frames written. It never enters the
+# bootloader.
+@table("info", [
+    ("revision_2", "", [],
+     "serial: ZVKD0001\nhardware revision: 2 (code 20)\nfirmware version: 3.8\n",
+     [IDENTIFY_FRAME]),
+    ("revision_1", "hardware-code = 10\nfirmware-version = 0.7\n", [],
+     "serial: ZVKD0001\nhardware revision: 1 (code 10)\nfirmware version: 0.7\n",
+     [IDENTIFY_FRAME]),
+    ("by_probe", "answers-identify = no\n", [],
+     "serial: ZVKD0001\nhardware revision: 1 (answers the revision-1 probe)\n"
+     "firmware version: unknown\n", [IDENTIFY_FRAME, PROBE_FRAME]),
+    ("in_bootloader", "starts-in-bootloader = yes\n", [],
+     "serial: ZVKD0001\nhardware revision: unknown (identify answered with 2 bytes, as a "
+     "bootloader does)\nfirmware version: unknown\n", [IDENTIFY_FRAME]),
+    ("by_serial", TWO_TESTERS_AND_ANOTHER + "hardware-code = 25\nfirmware-version = 4.5\n",
+     ["--serial", "ZVKD0002"],
+     "serial: ZVKD0002\nhardware revision: 2 (code 25)\nfirmware version: 4.5\n",
+     [IDENTIFY_FRAME]),
+])
+def info(t, scenario, arguments, out, frames):
+    run = t.folder(scenario).run("info", *arguments)
+    expect_ended(run, 0, out, "")
+    expect(run.written_frames(), frames, "frames written")
+    expect(len(run.calls("FT_OpenEx")), 1, "opens")
+    expect(len(run.calls("FT_Close")), 1, "closes")
+
+
+@case("info_several_testers")
+def info_several_testers(t):
+    run = t.folder(TWO_TESTERS_AND_ANOTHER).run("info")
+    expect_ended(run, 4, "", SEVERAL_TESTERS)
+    expect(run.calls("FT_OpenEx"), [], "opens")
+
+
+# Bad arguments, and what the error's line names: each gives that one line, the usage and exit 2,
+# and nothing is opened.
+BAD_ARGUMENTS = [
+    (["program", "--revision", "3"], "--revision"),
+    (["program", "--revision", "one"], "--revision"),
+    (["program", "--revision"], "--revision"),
+    (["program", "--serial", ""], "serial"),
+    (["program", "--firmware-dir", "Z:\\no\\such\\folder"],
+     "Directory does not exist: Z:\\no\\such\\folder"),
+    # A file, not a folder: the program itself, in the working folder.
+    (["program", "--firmware-dir", "vivad-flash.exe"],
+     "Directory is actually a file: vivad-flash.exe"),
+    (["program", "--bogus"], "--bogus"),
+    (["list", "--serial", "ZVKD0001"], "--serial"),
+    (["info", "--quiet"], "--quiet"),
+    (["flash"], "flash"),
+    ([], "subcommand"),
+    (["program", "info"], "info"),
+]
+
+
+@case("bad_arguments")
+def bad_arguments(t):
+    folder = t.folder()
+    failures = []
+    for arguments, named in BAD_ARGUMENTS:
+        run = folder.run(*arguments)
+        try:
+            expect(run.code, 2, "exit code")
+            expect(run.out, "", "standard output")
+            first, _, rest = run.err.partition("\n")
+            expect_true(first.startswith("vivad-flash: ") and named in first,
+                        f"the error's line, naming {named!r}", first)
+            expect(rest, USAGE + MORE_HELP, "usage after the error")
+            expect_nothing_loaded(run)
+        except E2EError as e:
+            failures.append(f"{shlex.join(arguments) or '(no arguments)'}: {e}")
+    if failures:
+        raise E2EError("\n".join(failures))
+
+
+@case("trace_file_unwritable")
+def trace_file_unwritable(t):
+    run = t.folder().run("program", "--trace", "Z:\\no\\such\\folder\\trace.txt")
+    expect(run.code, 2, "exit code")
+    expect(run.out, "", "standard output")
+    expect_true(run.err.startswith("vivad-flash: cannot write the trace file Z:\\no\\such\\folder"
+                                   "\\trace.txt: ") and len(run.err.splitlines()) == 1,
+                "one line naming the trace file", run.err)
+    expect_nothing_loaded(run)
+
+
+@case("version")
+def version(t):
+    run = t.folder().run("--version")
+    expect_ended(run, 0, VERSION_LINE, "")
+    expect_nothing_loaded(run)
+
+
+@case("help")
+def help_text(t):
+    run = t.folder().run("--help")
+    expect(run.code, 0, "exit code")
+    expect(run.err, "", "standard error")
+    expect_true("--firmware-dir" in run.out and "--revision" in run.out, "options shown", run.out)
+    table_lines = run.out.split("\nExit codes:\n", 1)
+    expect(len(table_lines), 2, "an exit-code table")
+    listed = [int(line.split()[0]) for line in table_lines[1].splitlines() if line.strip()]
+    expect(listed, EXIT_CODES, "exit codes listed")
+    expect_nothing_loaded(run)
+
+
+@case("trace_file")
+def trace_file(t):
+    # One lost block acknowledgement, so that the trace also shows a wait without a frame.
+    folder = t.folder(f"fault = {FIRST_BLOCK_REQUEST + 1} DropReply\n")
+    trace = folder.root / "trace.txt"
+    run = folder.run("program", "--trace", windows_path(trace), "--quiet")
+    expect_ended(run, 0, VERSION_38 + BURNING + COMPLETE, "")
+    expect_programmed(run, H2)
+    raw = trace.read_bytes().decode("ascii")
+    # A text file written by a Windows program: CRLF line ends, throughout.
+    expect_true(raw.endswith("\r\n") and raw.count("\n") == raw.count("\r\n"),
+                "CRLF line ends in the trace", raw[:200])
+    events = []
+    for line in raw.split("\r\n")[:-1]:
+        match = TRACE_LINE.fullmatch(line)
+        expect_true(match, "a trace line: milliseconds, then >>, << or --", line)
+        events.append((float(match.group(1)), match.group(2), (match.group(3) or "").strip()))
+    times = [ms for ms, _, _ in events]
+    expect(times, sorted(times), "trace times in order")
+    written = [hex_bytes for _, kind, hex_bytes in events if kind == ">>"]
+    expect(written[0], IDENTIFY_FRAME, "first frame traced")
+    expect(written, run.written_frames(), "frames traced against those the tester got")
+    received = " ".join(hex_bytes for _, kind, hex_bytes in events if kind == "<<")
+    expect(received, run.read_bytes(), "replies traced against the bytes read")
+    waits = [hex_bytes for _, kind, hex_bytes in events if kind == "--"]
+    expect(waits, ["no frame within 1000 ms"], "waits without a frame")
+
+
+@case("trace_file_beyond_ascii")
+def trace_file_beyond_ascii(t):
+    # A run that ends after identify is enough to write a frame and its reply.
+    folder = t.folder()
+    trace = folder.root / "Protokoll für Jürgen.txt"
+    run = folder.run("program", "--revision", "1", "--trace", windows_path(trace))
+    expect(run.code, 11, "exit code")
+    expect(sorted(p.name for p in folder.root.glob("*.txt")), sorted([trace.name, "scenario.txt"]),
+           "text files in the folder")
+    lines = trace.read_text(encoding="ascii").splitlines()
+    first = lines[0].split()[1:] if lines else []
+    expect(" ".join(first), ">> " + IDENTIFY_FRAME, "first trace line without its time")
+
+
+def run(build, name, keep):
+    print(f"== flash.{name}")
+    started = time.monotonic()
+    passed = False
+    t = Test(build, name)
+    try:
+        CASES[name](t)
+        passed = True
+    except Exception as e:  # every failure is reported the same way
+        print(f"FAILED flash.{name}: {e}")
+        if not isinstance(e, E2EError):
+            traceback.print_exc()
+        t.report()
+    finally:
+        t.close(passed, keep)
+        if keep:
+            print("  kept", t.root)
+    print(f"{'passed' if passed else 'FAILED'} flash.{name} ({time.monotonic() - started:.1f} s)")
+    return passed
+
+
+def start_wine(build):
+    """Starts the Wine server, and its system processes with a first program whose output goes
+    nowhere. A system process started by a test's run would inherit that run's output pipes and
+    hold them open, so that reading them to the end would wait for the server to go."""
+    env = wine_environment(build, None)
+    quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL,
+             "stderr": subprocess.DEVNULL, "timeout": WINE_RUN_TIMEOUT_S, "check": True}
+    subprocess.run(["wineserver", f"-p{WINE_SERVER_LINGER_S}"], env=env, **quiet)
+    subprocess.run(["wine", str(build.dir / "vivad-flash.exe"), "--version"], env=env, **quiet)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--list", action="store_true")
+    parser.add_argument("--build-dir", default="build/windows")
+    parser.add_argument("--keep", action="store_true", help="keep the folders of passed tests")
+    parser.add_argument("names", nargs="*")
+    args = parser.parse_args()
+    if args.list:
+        print("\n".join(CASES))
+        return 0
+    unknown = [n for n in args.names if n not in CASES]
+    if unknown:
+        print("unknown tests:", *unknown)
+        return 2
+    build = Build(args.build_dir)
+    for path in (build.dir / "vivad-flash.exe", build.dll):
+        if not path.is_file():
+            raise E2EError(f"missing {path}; build the windows preset first")
+    ensure_prefix(build)
+    # The runs of the tests share one Wine server, which is stopped when they are done, so that
+    # the next test under the lock finds the prefix idle.
+    stop_wine(build)
+    start_wine(build)
+    try:
+        results = [run(build, name, args.keep) for name in (args.names or list(CASES))]
+    finally:
+        stop_wine(build)
+    return 0 if all(results) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -184,7 +184,7 @@ class Folder:
         # machine's locale.
         env["LC_ALL"] = "C.UTF-8"
         completed = subprocess.run(
-            ["wine", str(self.program), *arguments], cwd=cwd or self.root, env=env,
+            [self.test.build.emulator, str(self.program), *arguments], cwd=cwd or self.root, env=env,
             input=stdin, stdin=None if stdin is not None else subprocess.DEVNULL,
             capture_output=True, timeout=WINE_RUN_TIMEOUT_S)
         result = Run(list(arguments), completed, log)
@@ -664,7 +664,7 @@ def start_wine(build):
     quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL,
              "stderr": subprocess.DEVNULL, "timeout": WINE_RUN_TIMEOUT_S, "check": True}
     subprocess.run(["wineserver", f"-p{WINE_SERVER_LINGER_S}"], env=env, **quiet)
-    subprocess.run(["wine", str(build.dir / "vivad-flash.exe"), "--version"], env=env, **quiet)
+    subprocess.run([build.emulator, str(build.dir / "vivad-flash.exe"), "--version"], env=env, **quiet)
 
 
 def main():
@@ -672,6 +672,7 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--list", action="store_true")
     parser.add_argument("--build-dir", default="build/windows")
+    parser.add_argument("--emulator", help="what runs a Windows program here (wine)")
     parser.add_argument("--keep", action="store_true", help="keep the folders of passed tests")
     parser.add_argument("names", nargs="*")
     args = parser.parse_args()
@@ -682,7 +683,7 @@ def main():
     if unknown:
         print("unknown tests:", *unknown)
         return 2
-    build = Build(args.build_dir)
+    build = Build(args.build_dir, args.emulator)
     for path in (build.dir / "vivad-flash.exe", build.dll):
         if not path.is_file():
             raise E2EError(f"missing {path}; build the windows preset first")

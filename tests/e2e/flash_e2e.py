@@ -24,7 +24,7 @@ import time
 import traceback
 from pathlib import Path
 
-from e2e_support import (Build, E2EError, ensure_prefix, stop_wine, wine_environment,
+from e2e_support import (Build, E2EError, case_registry, ensure_prefix, stop_wine, wine_environment,
                          windows_path)
 
 # What the run shares with the Windows program, code unit for code unit.
@@ -261,22 +261,7 @@ def opcodes(run):
 # The registry of tests.
 
 CASES = {}
-
-
-def case(name):
-    def register(function):
-        CASES[name] = function
-        return function
-    return register
-
-
-def table(prefix, rows):
-    """Registers one test per row, named prefix_rowname, run by the decorated function."""
-    def register(function):
-        for row in rows:
-            CASES[f"{prefix}_{row[0]}"] = (lambda r: lambda t: function(t, *r[1:]))(row)
-        return function
-    return register
+case, table = case_registry(CASES)
 
 
 # Whole programming runs: scenario, arguments, the status lines, the image, and whether

@@ -10,6 +10,7 @@ if(WIN32)
     # --- the Windows zip ---
 else()
     # --- the Debian package ---
+    include(${CMAKE_CURRENT_LIST_DIR}/debian_package.cmake)
 endif()
 
 include(CPack)

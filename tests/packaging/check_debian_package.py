@@ -194,12 +194,13 @@ def check_man_page(page, program_help, version):
 def run_lintian(deb, scratch):
     # --no-cfg and --ignore-lintian-env: no configuration of the machine's or user's hides a tag.
     env = dict(os.environ, TMPDIR=str(scratch))
-    result = run(["lintian", "--allow-root", "--no-cfg", "--ignore-lintian-env",
+    result = run(["lintian", "--allow-root", "--no-cfg", "--ignore-lintian-env", "--display-info",
                   "--fail-on", "error", deb], env=env)
     tags = [line for line in result.stdout.splitlines() if re.match(r"[EWIXPO]: ", line)]
     errors = [line for line in tags if line.startswith("E: ")]
     warnings = [line for line in tags if line.startswith("W: ")]
-    print(f"lintian: {len(errors)} errors, {len(warnings)} warnings")
+    print(f"lintian: {len(errors)} errors, {len(warnings)} warnings, "
+          f"{len(tags) - len(errors) - len(warnings)} other tags")
     for line in tags:
         print(f"  {line}")
     check(result.returncode == 0 and not errors, "lintian finds no error",

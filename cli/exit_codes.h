@@ -35,7 +35,7 @@ inline constexpr ExitCodeEntry EXIT_CODES[] = {
     {ExitCode::OpenFailed, "the tester could not be opened"},
     {ExitCode::FirmwareNotFound, "firmware file not found"},
     {ExitCode::FirmwareUnreadable, "firmware file unreadable"},
-    {ExitCode::ProgrammingFailed, "\"Failed to program firmware.\""},
+    {ExitCode::ProgrammingFailed, "programming failed: the tester stopped answering"},
     {ExitCode::TesterNotReady, "the tester's bootloader is not ready"},
     {ExitCode::RevisionUnknown, "hardware revision unknown, or the prompt was cancelled"},
     {ExitCode::RevisionContradicts, "the tester reports another revision than --revision"},

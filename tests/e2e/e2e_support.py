@@ -301,3 +301,23 @@ class Driver:
 
 def temporary_root(name):
     return tempfile.mkdtemp(prefix=f"vivad-e2e-{name}-")
+
+
+def case_registry(cases):
+    """The decorators that register a harness's tests in `cases`, name to function: `case(name)`
+    for one test, `table(prefix, rows)` for one test per row, named prefix_rowname, each run by
+    the decorated function with the row's other values."""
+    def case(name):
+        def register(function):
+            cases[name] = function
+            return function
+        return register
+
+    def table(prefix, rows):
+        def register(function):
+            for row in rows:
+                cases[f"{prefix}_{row[0]}"] = (lambda r: lambda t: function(t, *r[1:]))(row)
+            return function
+        return register
+
+    return case, table

@@ -24,7 +24,7 @@ import time
 import traceback
 from pathlib import Path
 
-from e2e_support import (Build, E2EError, ensure_prefix, stop_wine, wine_environment,
+from e2e_support import (Build, E2EError, case_registry, ensure_prefix, stop_wine, wine_environment,
                          windows_path)
 
 # What the run shares with the Windows program, code unit for code unit.
@@ -261,22 +261,7 @@ def opcodes(run):
 # The registry of tests.
 
 CASES = {}
-
-
-def case(name):
-    def register(function):
-        CASES[name] = function
-        return function
-    return register
-
-
-def table(prefix, rows):
-    """Registers one test per row, named prefix_rowname, run by the decorated function."""
-    def register(function):
-        for row in rows:
-            CASES[f"{prefix}_{row[0]}"] = (lambda r: lambda t: function(t, *r[1:]))(row)
-        return function
-    return register
+case, table = case_registry(CASES)
 
 
 # Whole programming runs: scenario, arguments, the status lines, the image, and whether
@@ -390,7 +375,8 @@ def firmware_missing_then_finished(t):
     run = folder.run("program")
     expect(run.code, 6, "exit code")
     expect(run.out, VERSION_38, "standard output")
-    hint = "vivad-flash program --serial ZVKD0001 --revision 2"
+    # No --serial was given, so the command names none.
+    hint = "vivad-flash program --revision 2"
     expect(run.err, NO_FIRMWARE_FILE + FINISH_HINT_START + hint + "\n", "standard error")
     expect(run.written_frames(), [IDENTIFY_FRAME, ENTER_BOOTLOADER_FRAME], "frames written")
     # The cause mended, the command the hint gives finishes the update of the tester, which
@@ -466,7 +452,7 @@ def ending(t, scenario, code, message, frame_opcodes, verdict):
     run = t.folder(scenario).run("program")
     expect(run.code, code, "exit code")
     expect(run.out, VERSION_38 + BURNING, "standard output")
-    hint = FINISH_HINT_START + "vivad-flash program --serial ZVKD0001 --revision 2\n"
+    hint = FINISH_HINT_START + "vivad-flash program --revision 2\n"
     expect(run.err, message + hint, "standard error")
     expect(opcodes(run), frame_opcodes, "opcodes written")
     expect(run.verdicts("exit"), [verdict], "verdict at exit")
@@ -684,6 +670,9 @@ def main():
         print("unknown tests:", *unknown)
         return 2
     build = Build(args.build_dir, args.emulator)
+    # A prefix of their own, so that these tests, which need no display, run beside the window
+    # program's, each set under its own lock.
+    build.prefix = build.dir / "wineprefix-flash"
     for path in (build.dir / "vivad-flash.exe", build.dll):
         if not path.is_file():
             raise E2EError(f"missing {path}; build the windows preset first")

@@ -18,8 +18,8 @@ import traceback
 from pathlib import Path
 
 from e2e_support import (IDC_ABOUT, IDC_EXIT, IDC_PROGRAM, IDCANCEL, IDNO, IDOK, IDYES, Build,
-                         Driver, E2EError, Installation, ensure_prefix, stop_wine, temporary_root,
-                         x_display)
+                         Driver, E2EError, Installation, case_registry, ensure_prefix, stop_wine,
+                         temporary_root, x_display)
 
 # What the updater shows, code unit for code unit.
 MAIN_CAPTION = "USB Power Delivery Firmware Updater"
@@ -164,22 +164,7 @@ class Test:
 
 
 CASES = {}
-
-
-def case(name):
-    def register(function):
-        CASES[name] = function
-        return function
-    return register
-
-
-def table(prefix, rows):
-    """Registers one test per row, named prefix_rowname, run by the decorated function."""
-    def register(function):
-        for row in rows:
-            CASES[f"{prefix}_{row[0]}"] = (lambda r: lambda t: function(t, *r[1:]))(row)
-        return function
-    return register
+case, table = case_registry(CASES)
 
 
 def error_box(driver, caption, text, buttons):

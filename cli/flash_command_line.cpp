@@ -2,9 +2,11 @@
 
 #include <CLI/CLI.hpp>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #include "cli/exit_codes.h"
+#include "cli/flash_help_formatter.h"
 
 #ifndef VIVAD_VERSION
 #error "VIVAD_VERSION comes from the build: the project's one version number"
@@ -70,6 +72,8 @@ std::optional<int> ParseFlashArguments(const std::vector<std::string>& arguments
     app.set_version_flag("--version", programName + " " VIVAD_VERSION);
     app.require_subcommand(1, 1);
     app.footer(ExitCodeTable());
+    // Before the commands are added: each takes its parent's formatter.
+    app.formatter(std::make_shared<FlashHelpFormatter>());
 
     CLI::App* list = app.add_subcommand("list",
                                         "List the attached testers: serial number, tab, "
@@ -94,13 +98,14 @@ std::optional<int> ParseFlashArguments(const std::vector<std::string>& arguments
                      "Where VIVAD-h1.0.bin and VIVAD-h2.0.bin lie (default: the current "
                      "directory on Linux, the program's folder on Windows)")
         ->type_name("DIR")
-        ->check(CheckExistingDirectory, "DIR");
+        ->check(CheckExistingDirectory);
     program
         ->add_option("--revision", options.revision,
                      "The hardware revision on the tester's label, for when the tester cannot "
                      "tell (1 or 2)")
         ->type_name("1|2")
-        ->check(CLI::IsMember({1, 2}));
+        // Without a description, so that the help shows the metavariable alone.
+        ->check(CLI::IsMember({1, 2}).description(""));
     program
         ->add_option("--trace", options.traceFile,
                      "Write every frame and every wait without reply to FILE")

@@ -39,6 +39,7 @@ if(WIN32)
     set(CPACK_STRIP_FILES TRUE)
 else()
     # --- the Debian package ---
+    include(${CMAKE_CURRENT_LIST_DIR}/debian_package.cmake)
 endif()
 
 include(CPack)

@@ -130,6 +130,44 @@ TEST(FlashHelp, ListsEveryCommandOptionAndExitCode) {
     }
 }
 
+// The manual page is read out of --help by help2man, which takes a line as an entry only when its
+// name and its description share it, and an option's metavariable as all that follows its name.
+TEST(FlashHelp, PutsEachEntryOnTheLineOfItsDescription) {
+    FlashOptions options;
+    std::string out;
+    std::string err;
+    ASSERT_EQ(ParseFlashArguments({"vivad-flash", "--help"}, options, out, err), 0);
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < out.size();) {
+        const std::size_t end = out.find('\n', start);
+        lines.push_back(out.substr(start, end - start));
+        start = end == std::string::npos ? out.size() : end + 1;
+    }
+    const struct {
+        const char* entry;
+        const char* descriptionStart;
+    } entries[] = {
+        {"  list ", "List the attached testers"},
+        {"  info ", "Show the tester's serial number"},
+        {"  program ", "Write the firmware"},
+        {"    --serial SERIAL ", "The tester's full serial number"},
+        {"    --firmware-dir DIR ", "Where VIVAD-h1.0.bin"},
+        {"    --revision 1|2 ", "The hardware revision on the tester's label"},
+        {"    --trace FILE ", "Write every frame"},
+        {"    --quiet ", "Show no progress"},
+    };
+    for (const auto& expected : entries) {
+        bool found = false;
+        for (const std::string& line : lines) {
+            if (line.starts_with(expected.entry)) {
+                found = true;
+                EXPECT_NE(line.find(expected.descriptionStart), std::string::npos) << line;
+            }
+        }
+        EXPECT_TRUE(found) << "no line begins \"" << expected.entry << "\"";
+    }
+}
+
 // --- exit codes ---
 
 TEST(FlashExitCodes, EveryEndingHasItsOwnCode) {

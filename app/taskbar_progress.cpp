@@ -154,7 +154,8 @@ void PostRunEnded() {
 void RegisterTaskbarButtonMessage() {
     taskbarButtonCreatedMessage = RegisterWindowMessageW(L"TaskbarButtonCreated");
     // The shell runs at medium integrity; were the program started elevated, the system would
-    // otherwise keep the shell's message from reaching it.
+    // otherwise keep the shell's message from reaching it. The process-wide filter, because the
+    // per-window one is missing from Windows Vista, which the program still starts on.
     if (taskbarButtonCreatedMessage != 0) {
         ChangeWindowMessageFilter(taskbarButtonCreatedMessage, MSGFLT_ADD);
     }

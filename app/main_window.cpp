@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "app/about_box.h"
+#include "app/taskbar_progress.h"
 #include "res/resource_ids.h"
 #include "update/update_run.h"
 
@@ -72,6 +73,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             // no owner, so nothing is lost; it is shown and hidden only by ShowWindow calls.
             return 0;
         default:
+            // The taskbar button's progress: the shell's message and the run's posts.
+            if (HandleTaskbarMessage(window, message, wParam)) {
+                return 0;
+            }
             return DefWindowProcW(window, message, wParam, lParam);
     }
 }
@@ -98,6 +103,8 @@ void RegisterMainWindowClass(HINSTANCE instance) {
 }
 
 HWND CreateMainWindow(HINSTANCE instance) {
+    // Before the window exists, so that the shell's message is known when it comes.
+    RegisterTaskbarButtonMessage();
     MainWindow = CreateDialogParamW(instance, MAIN_WINDOW_CLASS, nullptr, nullptr, 0);
     return MainWindow;
 }

@@ -17,6 +17,8 @@
 //   escape               the Escape key, pressed and released, to the main window
 //   close                WM_CLOSE to the main window, as its close box does
 //   sysclose             WM_SYSCOMMAND SC_CLOSE to the main window, as its system menu does
+//   taskbar-button       the shell's "TaskbarButtonCreated" message to the main window, which
+//                        the shell sends once the window's taskbar button exists
 //   state                whether the process runs, whether its main window exists and is
 //                        visible, exit code
 //   wait-exit <ms>       waits at most <ms> for the process to end and gives its exit code
@@ -287,6 +289,11 @@ std::string Handle(const std::string& line) {
     }
     if (command == "sysclose") {
         return Post(WM_SYSCOMMAND, SC_CLOSE, 0);
+    }
+    if (command == "taskbar-button") {
+        // Wine's own desktop never sends it, so the program would never reach the interface.
+        const UINT created = RegisterWindowMessageW(L"TaskbarButtonCreated");
+        return created != 0 ? Post(created, 0, 0) : "error cannot register the message";
     }
     if (command == "state") {
         return "ok {\"running\":" + JsonBool(Running()) +

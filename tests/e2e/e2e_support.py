@@ -238,6 +238,9 @@ class Driver:
     def sysclose(self):
         self.call("sysclose")
 
+    def taskbar_button(self):
+        self.call("taskbar-button")
+
     def state(self):
         return self.call("state")
 

@@ -357,6 +357,29 @@ def two_runs_accumulate(t):
     expect(len(calls(log, "FT_OpenEx")), 2, "opens")
 
 
+# Wine's desktop never says that a taskbar button exists, so every other test runs without the
+# taskbar interface. Here the driver sends the shell's message, as Windows does once the button is
+# there: the program then drives Wine's ITaskbarList3 through a complete and a failed run, and
+# takes the message again (as after the shell restarts) while the failure's red bar shows. The
+# window must behave exactly as it does without the interface.
+@case("taskbar_interface")
+def taskbar_interface(t):
+    inst, d = t.launch("restart-after-programming-ms = 1\n")
+    d.taskbar_button()
+    expect(d.lines(), [BANNER], "status list before the runs")
+    d.click(IDC_PROGRAM)
+    d.wait_line(COMPLETE, 40)
+    d.wait_enabled(IDC_PROGRAM)
+    expect(d.dialogs(), [], "boxes after programming")
+    inst.put(inst.app, "VIVAD-h2.0.bin", None)
+    d.click(IDC_PROGRAM)
+    acknowledge_error(d, NO_FIRMWARE_FILE)
+    d.taskbar_button()
+    expect(d.lines(), [BANNER, VERSION_38, BURNING, COMPLETE, VERSION_38], "status list")
+    log = t.finish(inst, d)
+    expect(verdicts(log, "image"), [programmed(H2)], "verdicts when images completed")
+
+
 @case("escape_ignored")
 def escape_ignored(t):
     inst, d = t.launch()

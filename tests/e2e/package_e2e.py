@@ -1,0 +1,214 @@
+#!/usr/bin/env python3
+"""End-to-end test of the Windows zip, as a user gets it.
+
+Makes the zip with CPack from the finished build into a fresh folder, checks that it holds
+exactly the two programs, ReadMe.txt and the Windows notes, and unpacks it. Then, in a fresh Wine
+prefix, with the simulated FTD2XX.dll and the two firmware files put beside the unpacked programs
+(the zip has neither), it starts the unpacked vivad-updater.exe with the unpacked folder as its
+working folder, as a double-click in Explorer does: the version banner must come from the
+shipped ReadMe.txt, and PROGRAM must program the simulated tester. Last, the unpacked
+vivad-flash.exe states the same version.
+
+    package_e2e.py --build-dir build/windows [--cpack cpack] [--emulator wine] [--keep]
+"""
+
+import argparse
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+import zipfile
+from pathlib import Path
+
+from e2e_support import (IDC_EXIT, IDC_PROGRAM, SOURCE_DIR, Build, Driver, E2EError,
+                         Installation, stop_wine, wine_environment, windows_path, x_display)
+
+# The project's version, as every front end states it; an expectation of its own, not read
+# from the build.
+VERSION = "3.8"
+ZIP_FOLDER = f"vivad-updater-{VERSION}-windows-x64"
+ZIP_NAME = ZIP_FOLDER + ".zip"
+ZIP_FILES = ["ReadMe.txt", "vivad-flash.exe", "vivad-updater.exe", "windows-users.txt"]
+TEXT_FILES = ["ReadMe.txt", "windows-users.txt"]
+
+# What the programs show, code unit for code unit.
+BANNER = f"REDuzazav Version: {VERSION}\n"
+VERSION_38 = "Current firmware version: 3.8\n"
+BURNING = "Burning in Progress.\n Do not unplug.\n"
+COMPLETE = "Programming complete.\n"
+FLASH_VERSION = f"vivad-flash {VERSION}\n"
+
+# Two images of different sizes, so that the verdict's byte count tells which one was sent.
+H1 = random.Random(1).randbytes(3001)
+H2 = random.Random(2).randbytes(4100)
+
+CPACK_TIMEOUT_S = 120
+WINE_RUN_TIMEOUT_S = 60
+# Long enough for the whole test to share one Wine server and its system processes.
+WINE_SERVER_LINGER_S = 60
+
+
+def expect(actual, expected, what):
+    if actual != expected:
+        raise E2EError(f"{what}:\n  expected {expected!r}\n  actual   {actual!r}")
+
+
+def programmed(data):
+    total = len(data) + len(data) % 2 + 4
+    return f"verdict: received {total} of {total} bytes, CRC-32 good: image programmed"
+
+
+def verdicts(log, when):
+    tag = when + " "
+    return [line[len(tag):] for line in log if line.startswith(tag + "verdict:")]
+
+
+class UnpackedZip(Installation):
+    """The unpacked zip as the driver needs an installation: the programs' folder is also the
+    working folder, so that the updater reads the shipped ReadMe.txt. Laid out by the zip, not
+    by the harness; the simulator's scenario and log lie outside it."""
+
+    def __init__(self, build, folder, root):
+        self.build = build
+        self.root = Path(root)
+        self.app = Path(folder)
+        self.work = Path(folder)
+        self.scenario = self.root / "scenario.txt"
+        self.log = self.root / "sim.log"
+
+
+def make_zip(cpack, build, root):
+    """Runs CPack on the build's configuration, with its output in a folder of this test."""
+    out = root / "packages"
+    completed = subprocess.run(
+        [cpack, "--config", str(build.dir / "CPackConfig.cmake"), "-B", str(root / "cpack"),
+         "-D", f"CPACK_OUTPUT_FILE_PREFIX={out}"],
+        capture_output=True, text=True, timeout=CPACK_TIMEOUT_S)
+    if completed.returncode != 0:
+        raise E2EError(f"cpack failed ({completed.returncode}):\n{completed.stdout}"
+                       f"{completed.stderr}")
+    made = sorted(p.name for p in out.iterdir()) if out.is_dir() else []
+    expect(made, [ZIP_NAME], "packages made")
+    return out / ZIP_NAME
+
+
+def check_zip(archive):
+    """Exactly the four files, in the one folder the zip unpacks into."""
+    with zipfile.ZipFile(archive) as z:
+        files = sorted(info.filename for info in z.infolist() if not info.is_dir())
+        expect(files, [f"{ZIP_FOLDER}/{name}" for name in ZIP_FILES], "files in the zip")
+        for name in TEXT_FILES:
+            text = z.read(f"{ZIP_FOLDER}/{name}")
+            # Text for Windows: CRLF line ends throughout.
+            expect(text.count(b"\n") > 0 and text.count(b"\n") == text.count(b"\r\n"), True,
+                   f"CRLF line ends throughout {name}")
+
+
+def start_wine(build, program, display):
+    """A fresh prefix, and its server with the system processes, started by a first program
+    whose output goes nowhere: a system process started by a checked run would inherit that
+    run's pipes and hold them open. The display is the one the updater will use, since Wine's
+    desktop process, started here, keeps the display it was started with."""
+    subprocess.run([str(SOURCE_DIR / "scripts" / "make-wine-prefix"), str(build.prefix)],
+                   check=True, timeout=600)
+    env = wine_environment(build, display)
+    quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL,
+             "stderr": subprocess.DEVNULL, "timeout": WINE_RUN_TIMEOUT_S, "check": True}
+    subprocess.run(["wineserver", f"-p{WINE_SERVER_LINGER_S}"], env=env, **quiet)
+    subprocess.run([build.emulator, str(program), "--version"], env=env, **quiet)
+
+
+def program_with_updater(unpacked, display):
+    """The unpacked updater, started in its own folder, programs the simulated tester."""
+    driver = Driver(unpacked, display)
+    try:
+        expect(driver.lines(), [BANNER], "status list at start: the shipped ReadMe's version")
+        driver.click(IDC_PROGRAM)
+        lines = driver.wait_line(COMPLETE, 40)
+        expect(lines, [BANNER, VERSION_38, BURNING, COMPLETE], "status list")
+        driver.wait_enabled(IDC_PROGRAM)
+        expect(driver.dialogs(), [], "boxes after programming")
+        driver.click(IDC_EXIT)
+        expect(driver.wait_exit(15), 0, "the updater's exit code")
+    finally:
+        driver.quit()
+    log = unpacked.log_lines()
+    expect([line for line in log if line.startswith("scenario error")], [],
+           "scenario file problems")
+    expect(verdicts(log, "image"), [programmed(H2)], "verdict when the image completed")
+    expect(verdicts(log, "exit"), [programmed(H2)], "verdict at exit")
+
+
+def flash_version(unpacked, display):
+    program = unpacked.app / "vivad-flash.exe"
+    completed = subprocess.run(
+        [unpacked.build.emulator, str(program), "--version"], cwd=unpacked.app,
+        env=wine_environment(unpacked.build, display), stdin=subprocess.DEVNULL,
+        capture_output=True, timeout=WINE_RUN_TIMEOUT_S)
+    expect((completed.returncode, completed.stdout.decode("utf-8"), completed.stderr),
+           (0, FLASH_VERSION, b""), "vivad-flash --version: exit code, output, errors")
+
+
+def run(build, cpack, root):
+    archive = make_zip(cpack, build, root)
+    check_zip(archive)
+    with zipfile.ZipFile(archive) as z:
+        z.extractall(root / "unpacked")
+    folder = root / "unpacked" / ZIP_FOLDER
+    # What the user adds: FTDI's library (here the simulated one) and the firmware files.
+    shutil.copy2(build.dll, folder / "FTD2XX.dll")
+    (folder / "VIVAD-h1.0.bin").write_bytes(H1)
+    (folder / "VIVAD-h2.0.bin").write_bytes(H2)
+    unpacked = UnpackedZip(build, folder, root)
+    unpacked.write_scenario("# one tester with every default\n")
+
+    build.prefix = root / "wineprefix"
+    with x_display() as display:
+        try:
+            start_wine(build, folder / "vivad-flash.exe", display)
+            try:
+                program_with_updater(unpacked, display)
+            except E2EError:
+                for line in unpacked.log_lines()[-25:]:
+                    print("   |", line)
+                raise
+            flash_version(unpacked, display)
+        finally:
+            stop_wine(build)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build-dir", default="build/windows")
+    parser.add_argument("--cpack", default="cpack", help="CPack of the build's CMake")
+    parser.add_argument("--emulator", help="what runs a Windows program here (wine)")
+    parser.add_argument("--keep", action="store_true", help="keep the folder when passed")
+    args = parser.parse_args()
+    build = Build(args.build_dir, args.emulator)
+    build.check()
+    root = Path(tempfile.mkdtemp(prefix="vivad-package-e2e-"))
+    print("== package")
+    started = time.monotonic()
+    passed = False
+    try:
+        run(build, args.cpack, root)
+        passed = True
+    except Exception as e:  # every failure is reported the same way
+        print(f"FAILED package: {e}")
+        if not isinstance(e, E2EError):
+            traceback.print_exc()
+    finally:
+        if passed and not args.keep:
+            shutil.rmtree(root, ignore_errors=True)
+        else:
+            print("  kept", root)
+    print(f"{'passed' if passed else 'FAILED'} package ({time.monotonic() - started:.1f} s)")
+    return 0 if passed else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

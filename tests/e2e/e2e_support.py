@@ -5,6 +5,7 @@ display, a folder laid out like an installation, and a client for the driver pro
 (e2e-driver.exe) that works the updater's window.
 """
 
+import argparse
 import contextlib
 import json
 import os
@@ -321,3 +322,25 @@ def case_registry(cases):
         return register
 
     return case, table
+
+
+def harness_arguments(doc, cases):
+    """A harness's command line: --list, --build-dir, --emulator, --keep and the names of the
+    tests to run. Returns the arguments, and an exit code when the harness is done already (after
+    --list, or for a name it does not know)."""
+    parser = argparse.ArgumentParser(description=doc,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--list", action="store_true")
+    parser.add_argument("--build-dir", default="build/windows")
+    parser.add_argument("--emulator", help="what runs a Windows program here (wine)")
+    parser.add_argument("--keep", action="store_true", help="keep the folders of passed tests")
+    parser.add_argument("names", nargs="*")
+    args = parser.parse_args()
+    if args.list:
+        print("\n".join(cases))
+        return args, 0
+    unknown = [n for n in args.names if n not in cases]
+    if unknown:
+        print("unknown tests:", *unknown)
+        return args, 2
+    return args, None

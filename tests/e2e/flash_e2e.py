@@ -12,7 +12,6 @@ is, and the transfer's progress comes as a plain line at each tenth.
     flash_e2e.py --build-dir build/windows NAME  runs the named tests (all when none is named)
 """
 
-import argparse
 import random
 import re
 import shlex
@@ -24,8 +23,8 @@ import time
 import traceback
 from pathlib import Path
 
-from e2e_support import (Build, E2EError, case_registry, ensure_prefix, stop_wine, wine_environment,
-                         windows_path)
+from e2e_support import (Build, E2EError, case_registry, ensure_prefix, harness_arguments, stop_wine,
+                         wine_environment, windows_path)
 
 # What the run shares with the Windows program, code unit for code unit.
 VERSION_38 = "Current firmware version: 3.8\n"
@@ -654,21 +653,9 @@ def start_wine(build):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--list", action="store_true")
-    parser.add_argument("--build-dir", default="build/windows")
-    parser.add_argument("--emulator", help="what runs a Windows program here (wine)")
-    parser.add_argument("--keep", action="store_true", help="keep the folders of passed tests")
-    parser.add_argument("names", nargs="*")
-    args = parser.parse_args()
-    if args.list:
-        print("\n".join(CASES))
-        return 0
-    unknown = [n for n in args.names if n not in CASES]
-    if unknown:
-        print("unknown tests:", *unknown)
-        return 2
+    args, done = harness_arguments(__doc__, CASES)
+    if done is not None:
+        return done
     build = Build(args.build_dir, args.emulator)
     # A prefix of their own, so that these tests, which need no display, run beside the window
     # program's, each set under its own lock.

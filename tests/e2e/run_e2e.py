@@ -9,7 +9,6 @@ checks the status list, the boxes, the exit code and the simulated tester's log 
     run_e2e.py --build-dir build/windows NAME  runs the named tests (all when none is named)
 """
 
-import argparse
 import random
 import shutil
 import sys
@@ -18,8 +17,8 @@ import traceback
 from pathlib import Path
 
 from e2e_support import (IDC_ABOUT, IDC_EXIT, IDC_PROGRAM, IDCANCEL, IDNO, IDOK, IDYES, Build,
-                         Driver, E2EError, Installation, case_registry, ensure_prefix, stop_wine,
-                         temporary_root, x_display)
+                         Driver, E2EError, Installation, case_registry, ensure_prefix, harness_arguments,
+                         stop_wine, temporary_root, x_display)
 
 # What the updater shows, code unit for code unit.
 MAIN_CAPTION = "USB Power Delivery Firmware Updater"
@@ -487,21 +486,9 @@ def run(build, name, keep):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--list", action="store_true")
-    parser.add_argument("--build-dir", default="build/windows")
-    parser.add_argument("--emulator", help="what runs a Windows program here (wine)")
-    parser.add_argument("--keep", action="store_true", help="keep the folders of passed tests")
-    parser.add_argument("names", nargs="*")
-    args = parser.parse_args()
-    if args.list:
-        print("\n".join(CASES))
-        return 0
-    unknown = [n for n in args.names if n not in CASES]
-    if unknown:
-        print("unknown tests:", *unknown)
-        return 2
+    args, done = harness_arguments(__doc__, CASES)
+    if done is not None:
+        return done
     build = Build(args.build_dir, args.emulator)
     build.check()
     ensure_prefix(build)

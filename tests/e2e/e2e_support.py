@@ -280,7 +280,15 @@ class Driver:
         return self.wait_lines(repr(text), lambda lines: text in lines, timeout_s)
 
     def wait_dialog(self, what, timeout_s=15):
-        found = self.wait_until(what, lambda: self.dialogs(), timeout_s)
+        # A box is listed as soon as its window exists, which can be before the system has given
+        # it its caption and buttons; it is taken only once it is whole.
+        def whole_boxes():
+            boxes = self.dialogs()
+            if any(not box["caption"] or not box["buttons"] for box in boxes):
+                return []
+            return boxes
+
+        found = self.wait_until(what, whole_boxes, timeout_s)
         if len(found) != 1:
             raise E2EError(f"expected one box, found {found}")
         return found[0]

@@ -5,6 +5,12 @@ find_program(HELP2MAN help2man REQUIRED)
 find_program(GZIP gzip REQUIRED)
 
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "VIVAD Updater maintainers <vivad-updater@example.org>")
+# The release's date, in seconds since 1970: the changelog entry's date and the manual page's
+# footer both come from it, so that a later build of the same sources packs the same page.
+set(DEBIAN_RELEASE_EPOCH 1796904000)
+set(ENV{SOURCE_DATE_EPOCH} ${DEBIAN_RELEASE_EPOCH})
+string(TIMESTAMP DEBIAN_RELEASE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+unset(ENV{SOURCE_DATE_EPOCH})
 
 set(DEBIAN_DOCS ${CMAKE_BINARY_DIR}/debian-docs)
 file(MAKE_DIRECTORY ${DEBIAN_DOCS})
@@ -22,7 +28,8 @@ add_custom_command(OUTPUT ${MAN_SYNOPSIS}
     VERBATIM)
 # gzip -n: no name or time stamp in the archive, so that the same page packs the same.
 add_custom_command(OUTPUT ${MAN_PAGE}.gz
-    COMMAND ${HELP2MAN} --no-info --section=1 --name=${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${DEBIAN_RELEASE_EPOCH}
+            ${HELP2MAN} --no-info --section=1 --name=${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
             --include=${MAN_INCLUDE} --include=${MAN_SYNOPSIS} --output=${MAN_PAGE}
             $<TARGET_FILE:vivad-flash>
     COMMAND ${GZIP} -9nkf ${MAN_PAGE}

@@ -7,6 +7,7 @@
 #include "cli/text_encoding.h"
 #include "link/clock.h"
 #include "update/run_host.h"
+#include "update/run_stop.h"
 
 namespace {
 
@@ -20,6 +21,10 @@ std::int64_t NowMs() {
 
 // Other output starts on a line of its own, not behind a redrawn progress line.
 void EndProgressLine() {
+    // Ctrl-C's notice began with a line feed of its own.
+    if (RunStopRequested()) {
+        meter.lineOpen = false;
+    }
     const std::string close = CloseProgressLine(meter);
     if (!close.empty()) {
         Write(Stream::Err, close);
@@ -96,6 +101,10 @@ PromptAnswer AskRevision(std::u16string_view caption, std::u16string_view text) 
 void EnableProgramButton(bool) {}
 
 void ReportProgress(const TransferProgress& progress) {
+    // After Ctrl-C only the exchange in progress is finished; a redraw would cover the notice.
+    if (RunStopRequested()) {
+        return;
+    }
     const std::string text = UpdateProgress(meter, progress, NowMs());
     if (!text.empty()) {
         Write(Stream::Err, text);

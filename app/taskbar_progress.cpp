@@ -34,15 +34,6 @@ void Post(UINT message, WPARAM wParam = 0) {
     PostMessageW(MainWindow, message, wParam, 0);
 }
 
-int PercentOf(const TransferProgress& progress) {
-    if (progress.totalBytes == 0) {
-        return FULL_PERCENT;
-    }
-    const std::uint64_t percent =
-        std::uint64_t{progress.bytesAcknowledged} * FULL_PERCENT / progress.totalBytes;
-    return static_cast<int>(std::min<std::uint64_t>(percent, FULL_PERCENT));
-}
-
 // --- The user-interface thread's side: everything below runs on that thread only ---
 
 enum class ButtonLook { Cleared, Normal, Error };
@@ -135,7 +126,7 @@ void PostRunStarted() {
 // shows nothing finer than a percent. Posting only a change of the percentage keeps the window's
 // queue and the taskbar's redraws to at most 101 a run, whatever the image's size.
 void PostTransferProgress(const TransferProgress& progress) {
-    const int percent = PercentOf(progress);
+    const int percent = static_cast<int>(std::min<std::uint32_t>(progress.Percent(), FULL_PERCENT));
     if (percent == postedPercent) {
         return;
     }

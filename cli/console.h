@@ -7,9 +7,8 @@
 
 enum class Stream { Out, Err };
 
+// Written through at once, unbuffered, so that lines show as they are added.
 void Write(Stream stream, std::string_view utf8);
-// Both streams are written through as they go, so that lines show as they are added.
-void Flush(Stream stream);
 
 bool IsTerminal(Stream stream);
 bool StandardInputIsTerminal();

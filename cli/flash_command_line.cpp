@@ -7,6 +7,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/flash_help_formatter.h"
+#include "cli/flash_texts.h"
 
 #ifndef VIVAD_VERSION
 #error "VIVAD_VERSION comes from the build: the project's one version number"
@@ -64,7 +65,7 @@ std::string FlashUsage(const std::string& programName) {
 
 std::optional<int> ParseFlashArguments(const std::vector<std::string>& arguments,
                                        FlashOptions& options, std::string& out, std::string& err) {
-    const std::string programName = "vivad-flash";
+    const std::string programName = PROGRAM_NAME;
     CLI::App app(
         "Updates the firmware of a USB Power Delivery tester (serial number ZVKD...)\n"
         "attached through its FTDI USB-to-serial bridge.",

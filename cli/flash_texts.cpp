@@ -6,7 +6,7 @@ namespace {
 
 bool InBootloader(const RunReport& report) {
     // A revision taken from the prompt means identify got a bootloader's answer.
-    return report.bootloaderEntered || report.revisionFromPrompt;
+    return report.bootloaderEntered || report.RevisionFromPrompt();
 }
 
 }  // namespace

@@ -7,6 +7,9 @@
 
 #include "update/update_run.h"
 
+// The program's name, as the user types it and as its messages name it.
+inline constexpr char PROGRAM_NAME[] = "vivad-flash";
+
 inline constexpr char NO_TERMINAL_FOR_PROMPT[] =
     "Hardware revision unknown: pass --revision 1 or 2.";
 inline constexpr char PROMPT_CANCELLED[] = "Cancelled: nothing was changed on the tester.";

@@ -5,23 +5,11 @@
 #include "cli/flash_texts.h"
 #include "cli/platform.h"
 #include "cli/text_encoding.h"
-#include "link/tester_link.h"
 #include "update/run_ending.h"
 #include "update/run_texts.h"
 #include "update/tester_identity.h"
 
 namespace {
-
-void CloseLink() {
-    if (TesterLink != nullptr) {
-        FT_Close(TesterLink);
-        TesterLink = nullptr;
-    }
-}
-
-std::string VersionText(std::uint8_t tenths) {
-    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
-}
 
 int Fail(RunEnding ending) {
     WriteError(Utf8FromUtf16(EndingMessage(ending)));
@@ -45,7 +33,7 @@ int ShowTesterInfo(const FlashOptions& options) {
     }
     FrameBuffer frame;
     const TesterIdentity identity = QueryTesterIdentity(frame);
-    CloseLink();
+    CloseTesterLink();
 
     std::string revision = "unknown";
     std::string version = "unknown";
@@ -54,7 +42,7 @@ int ShowTesterInfo(const FlashOptions& options) {
             revision =
                 std::to_string(UserRevision(RevisionFromHardwareCode(identity.hardwareCode))) +
                 " (code " + std::to_string(identity.hardwareCode) + ")";
-            version = VersionText(identity.firmwareTenths);
+            version = Utf8FromUtf16(FirmwareVersionText(identity.firmwareTenths));
             break;
         case TesterIdentity::Answer::OtherLength:
             revision = "unknown (identify answered with " + std::to_string(identity.replyLength) +

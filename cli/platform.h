@@ -21,6 +21,3 @@ void CatchInterrupt();
 // The folder for --firmware-dir, separator appended; none without one: then the program's own
 // folder on Windows, the current directory on Linux.
 std::optional<std::u16string> FirmwareFolder(const std::optional<std::string>& directory);
-
-// The command that finishes an update on this platform, as the user would type it.
-std::string ProgramName();

@@ -30,8 +30,6 @@ void Write(Stream stream, std::string_view utf8) {
     }
 }
 
-void Flush(Stream) {}
-
 bool IsTerminal(Stream stream) {
     return ::isatty(DescriptorOf(stream)) == 1;
 }

@@ -5,7 +5,7 @@
 #include "cli/flash_texts.h"
 #include "cli/frame_trace_file.h"
 #include "cli/platform.h"
-#include "link/tester_link.h"
+#include "link/tester_discovery.h"
 #include "update/run_stop.h"
 #include "update/update_run.h"
 
@@ -19,8 +19,8 @@ ProgressStyle ChooseProgressStyle(bool quiet) {
 }
 
 // What the run's own message does not say, in the command line's words.
-void Explain(RunEnding ending, const RunReport& report, const FlashOptions& options) {
-    const std::string finish = FinishCommand(ProgramName(), options.serial, report.revision);
+void Explain(RunEnding ending, const RunReport& report, const RunRequest& request) {
+    const std::string finish = FinishCommand(PROGRAM_NAME, request.serial, report.revision);
     switch (ending) {
         case RunEnding::OpenFailed:
             WriteError(OpenFailedText(report.serial, OpenFailureReason()) + "\n");
@@ -32,9 +32,8 @@ void Explain(RunEnding ending, const RunReport& report, const FlashOptions& opti
                        "\n");
             break;
         case RunEnding::RevisionContradicts:
-            WriteError(ContradictionText(
-                           report, options.revision == 2 ? REVISION_2_CODE : REVISION_1_CODE) +
-                       "\n");
+            // Only a revision the user gave can be contradicted.
+            WriteError(ContradictionText(report, request.expectedRevision.value_or(0)) + "\n");
             break;
         case RunEnding::Interrupted:
             WriteError(InterruptedText(report, finish) + "\n");
@@ -63,7 +62,7 @@ int ProgramTester(const FlashOptions& options) {
     if (options.traceFile) {
         std::string error;
         if (!StartFrameTrace(*options.traceFile, error)) {
-            Write(Stream::Err, "vivad-flash: " + error + "\n");
+            Write(Stream::Err, std::string(PROGRAM_NAME) + ": " + error + "\n");
             return AsInt(ExitCode::Usage);
         }
     }
@@ -87,11 +86,8 @@ int ProgramTester(const FlashOptions& options) {
     if (ending == RunEnding::Cancelled && RunStopRequested()) {
         ending = RunEnding::Interrupted;
     }
-    if (TesterLink != nullptr) {
-        FT_Close(TesterLink);
-        TesterLink = nullptr;
-    }
+    CloseTesterLink();
     StopFrameTrace();
-    Explain(ending, report, options);
+    Explain(ending, report, request);
     return AsInt(ExitCodeOf(ending));
 }

@@ -5,13 +5,6 @@
 
 namespace {
 
-std::uint32_t Percent(const TransferProgress& p) {
-    if (p.totalBytes == 0) {
-        return 100;
-    }
-    return static_cast<std::uint32_t>(std::uint64_t{p.bytesAcknowledged} * 100 / p.totalBytes);
-}
-
 bool Finished(const TransferProgress& p) {
     return p.blocksAcknowledged >= p.blockCount;
 }
@@ -22,7 +15,7 @@ std::string RedrawnLine(ProgressMeter& meter, const TransferProgress& p, std::in
     const double rate = rated ? p.bytesAcknowledged / seconds : 0;
     const double left = rated ? (p.totalBytes - p.bytesAcknowledged) / rate : -1;
     char text[128];
-    std::snprintf(text, sizeof text, "%3u%%  %u/%u blocks  %s  %s left", Percent(p),
+    std::snprintf(text, sizeof text, "%3u%%  %u/%u blocks  %s  %s left", p.Percent(),
                   p.blocksAcknowledged, p.blockCount, rated ? FormatRate(rate).c_str() : "--",
                   FormatDuration(left).c_str());
     std::string line = "\r";
@@ -75,7 +68,7 @@ std::string UpdateProgress(ProgressMeter& meter, const TransferProgress& progres
         meter.tenthsShown = 0;
     }
     if (meter.style == ProgressStyle::TenthLines) {
-        const std::uint32_t tenths = Percent(progress) / 10;
+        const std::uint32_t tenths = progress.Percent() / 10;
         if (tenths <= meter.tenthsShown) {
             return {};
         }

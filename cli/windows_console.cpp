@@ -39,8 +39,6 @@ void Write(Stream stream, std::string_view utf8) {
     }
 }
 
-void Flush(Stream) {}
-
 bool IsTerminal(Stream stream) {
     return IsConsole(HandleOf(stream));
 }

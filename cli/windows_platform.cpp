@@ -51,7 +51,3 @@ std::optional<std::u16string> FirmwareFolder(const std::optional<std::string>& d
     }
     return folder;
 }
-
-std::string ProgramName() {
-    return "vivad-flash";
-}

@@ -8,12 +8,14 @@
 
 FT_HANDLE TesterLink = nullptr;
 
-namespace {
+bool IsTesterSerial(const char* serial) {
+    return std::strncmp(serial, TESTER_SERIAL_PREFIX, TESTER_SERIAL_PREFIX_LENGTH) == 0;
+}
 
 // One enumeration of the attached devices, in the library's order. The statuses of the queries
 // are not examined: a count query that fails leaves the count at 0, so no tester; a by-index
 // query that fails leaves its cleared buffer, which names no tester.
-std::vector<AttachedTester> EnumerateTesters() {
+std::vector<AttachedTester> ListAttachedTesters() {
     std::vector<AttachedTester> testers;
     std::uint32_t deviceCount = 0;
     FT_ListDevices(&deviceCount, nullptr, FT_LIST_NUMBER_ONLY);
@@ -32,14 +34,11 @@ std::vector<AttachedTester> EnumerateTesters() {
     return testers;
 }
 
-}  // namespace
-
-bool IsTesterSerial(const char* serial) {
-    return std::strncmp(serial, TESTER_SERIAL_PREFIX, TESTER_SERIAL_PREFIX_LENGTH) == 0;
-}
-
-std::vector<AttachedTester> ListAttachedTesters() {
-    return EnumerateTesters();
+void CloseTesterLink() {
+    if (TesterLink != nullptr) {
+        FT_Close(TesterLink);
+        TesterLink = nullptr;
+    }
 }
 
 TesterSearchResult FindAndOpenTester() {
@@ -49,13 +48,10 @@ TesterSearchResult FindAndOpenTester() {
 
 TesterSearchResult FindAndOpenTester(std::string_view wantedSerial, std::string& foundSerial) {
     foundSerial.clear();
-    if (TesterLink != nullptr) {
-        FT_Close(TesterLink);
-        TesterLink = nullptr;
-    }
+    CloseTesterLink();
 
     std::uint32_t testerCount = 0;
-    for (const AttachedTester& tester : EnumerateTesters()) {
+    for (const AttachedTester& tester : ListAttachedTesters()) {
         if (wantedSerial.empty() || tester.serial == wantedSerial) {
             ++testerCount;
             foundSerial = tester.serial;

@@ -45,3 +45,7 @@ struct AttachedTester {
 // Every attached device whose serial number is a tester's, in the library's order. Opens
 // nothing and leaves the link as it is.
 std::vector<AttachedTester> ListAttachedTesters();
+
+// Closes the open link, if there is one. Discovery does this first; a run leaves the link open
+// for the next run to close, and a front end that ends with its run closes it itself.
+void CloseTesterLink();

@@ -192,7 +192,7 @@ TEST_P(VouchedRevisionTest, AContradictionEndsTheRunBeforeTheBootloader) {
     EXPECT_EQ(SentCount(CMD_ENTER_BOOTLOADER), contradicted ? 0 : 1);
     EXPECT_EQ(ProgrammedWhole(), !contradicted);
     EXPECT_TRUE(report_.revisionReported);
-    EXPECT_FALSE(report_.revisionFromPrompt);
+    EXPECT_FALSE(report_.RevisionFromPrompt());
     // The front end words it; the core shows no box of its own.
     EXPECT_TRUE(HostTexts(HostEvent::Kind::Error).empty());
 }
@@ -216,7 +216,7 @@ TEST_F(RunRequestTest, ARevisionFromThePromptContradictsNothing) {
     request.expectedRevision = REVISION_2_CODE;
     EXPECT_EQ(Run(scenario, request), RunEnding::ProgrammingComplete);
     EXPECT_EQ(SimTester().image.announcedLength, REVISION_2_FILE_LENGTH + 4);
-    EXPECT_TRUE(report_.revisionFromPrompt);
+    EXPECT_TRUE(report_.RevisionFromPrompt());
     EXPECT_FALSE(report_.bootloaderEntered);
 }
 

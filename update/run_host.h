@@ -26,5 +26,12 @@ struct TransferProgress {
     std::uint32_t blockCount = 0;
     std::uint32_t bytesAcknowledged = 0;
     std::uint32_t totalBytes = 0;
+
+    // The share of the image's bytes acknowledged, in whole percent, rounded down.
+    std::uint32_t Percent() const {
+        return totalBytes == 0 ? 100
+                               : static_cast<std::uint32_t>(std::uint64_t{bytesAcknowledged} * 100 /
+                                                            totalBytes);
+    }
 };
 void ReportProgress(const TransferProgress& progress);

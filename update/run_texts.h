@@ -74,6 +74,9 @@ constexpr std::u16string_view RunTextOf(RunText id) {
     return RUN_TEXTS[static_cast<std::size_t>(id)].text;
 }
 
+// The version byte in tenths as "%0.1f" prints it divided by ten: 45 gives "4.5", 7 gives "0.7".
+std::u16string FirmwareVersionText(std::uint8_t tenths);
+
 // The firmware version line for a version byte in tenths, the way "%0.1f" prints the byte
 // divided by ten: 45 gives "Current firmware version: 4.5\n", 255 gives "... 25.5\n".
 std::u16string FirmwareVersionLine(std::uint8_t tenths);

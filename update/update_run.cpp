@@ -84,7 +84,6 @@ RunEnding RunPhases(FrameBuffer& frame, const RunRequest& request, RunReport& re
     }
     report.revisionSettled = true;
     report.revision = identification.revision;
-    report.revisionFromPrompt = !identification.enterBootloader;
     // The user's word against the tester's own: the wrong image must not go in, and nothing has
     // been changed on the tester yet.
     if (request.expectedRevision && report.revisionReported &&

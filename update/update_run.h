@@ -31,9 +31,12 @@ struct RunReport {
     // The revision settled for the image, by the tester or in the prompt.
     bool revisionSettled = false;
     HardwareRevision revision = 0;
-    bool revisionFromPrompt = false;
     // The command to switch to the bootloader has gone out.
     bool bootloaderEntered = false;
+
+    // A revision the tester did not report came from the prompt: identify got another answer,
+    // the kind a bootloader gives.
+    bool RevisionFromPrompt() const { return revisionSettled && !revisionReported; }
 };
 
 // How identification settled the tester's revision, or how it ended the run.

@@ -205,7 +205,9 @@ TEST(FlashTexts, TheFinishingCommandNamesTheRevisionAndOnlyASerialTheUserNamed) 
 }
 
 TEST(FlashTexts, AnInterruptedRunSaysWhereTheTesterStands) {
+    // The tester reported its revision, and the switch went out.
     RunReport report;
+    report.revisionReported = true;
     report.revisionSettled = true;
     report.revision = 20;
     report.bootloaderEntered = true;
@@ -217,7 +219,8 @@ TEST(FlashTexts, AnInterruptedRunSaysWhereTheTesterStands) {
     EXPECT_EQ(InterruptedText(report, finish).find("program"), std::string::npos);
     EXPECT_EQ(LeftInBootloaderText(report, finish), "");
     // A revision from the prompt: the tester was in its bootloader all along.
-    report.revisionFromPrompt = true;
+    report.revisionReported = false;
+    ASSERT_TRUE(report.RevisionFromPrompt());
     EXPECT_NE(InterruptedText(report, finish).find(finish), std::string::npos);
 }
 

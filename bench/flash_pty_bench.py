@@ -94,8 +94,7 @@ def main():
         print("|---|---|---|---|---|")
         for label, extra in (("with --trace", True), ("without --trace", False)):
             # A fresh tester each time: one just programmed restarts for five seconds.
-            with pty_tester("hardware-code = 20\n",
-                            binary=build / "sim" / "pty" / "vivad-sim-pty") as tester:
+            with pty_tester("hardware-code = 20\n", build) as tester:
                 trace = folder / "trace.txt"
                 flags = ["program", "--quiet", "--trace", str(trace)]
                 if not extra:
@@ -115,8 +114,7 @@ def main():
                 else:
                     print(f"| {label} | | {bound / 1000:.3f} s | | {seconds:.3f} s |")
         image.write_bytes(os.urandom(1024 * 1024))
-        with pty_tester("hardware-code = 20\n",
-                        binary=build / "sim" / "pty" / "vivad-sim-pty") as tester:
+        with pty_tester("hardware-code = 20\n", build) as tester:
             code, seconds, peak_kib = run(build, tester, folder, ["program"],
                                           quick_stop=args.quick)
         how = "stopped after 10 % of the blocks" if args.quick else f"whole run, {seconds:.0f} s"

@@ -8,11 +8,10 @@ pseudo-terminals behind a fake sysfs tree (vivad-sim-pty), in real time.
 Each case starts its own simulated tester, so cases may run side by side.
 """
 
-import argparse
+import contextlib
 import fcntl
 import os
-import pty
-import select
+import random
 import shutil
 import signal
 import subprocess
@@ -21,32 +20,27 @@ import tempfile
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-from pty_tester import pty_tester  # noqa: E402
-
-NO_TESTER = ("No Corvalt USB Power Delivery Tester device detected.\n"
-             "You may need to plug in (or install) USB devices.\n")
-SEVERAL = ("This application only supports 1 connected USB Power Delivery Tester device.\n"
-           "You need to remove USB devices.\n")
-VERSION_38 = "Current firmware version: 3.8\n"
-BURNING = "Burning in Progress.\n Do not unplug.\n"
-COMPLETE = "Programming complete.\n"
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+sys.path.insert(0, str(HERE.parent / "e2e"))
+from e2e_support import case_registry, harness_arguments  # noqa: E402
+from pty_tester import pty_tester, read_until, run_on_terminal  # noqa: E402
+from tester_log import (BURNING, COMPLETE, NO_FIRMWARE_FILE, NO_TESTER,  # noqa: E402
+                        PROGRAMMING_FAILED, RECONNECT, SEVERAL_TESTERS,
+                        UNREADABLE_FIRMWARE_FILE, VERSION_38, programmed, verdicts)
 
 # Files of different lengths, so that the tester's verdict tells which one it was sent.
-H1_LENGTH = 1000
-H2_LENGTH = 2000
+H1 = random.Random(1).randbytes(1000)
+H2 = random.Random(2).randbytes(2000)
 RUN_TIMEOUT_S = 60
+PROMPT_QUESTION_END = "anything else to cancel:"
 
 CASES = {}
+case, table = case_registry(CASES)
 
 
 class Failure(Exception):
     pass
-
-
-def case(function):
-    CASES[function.__name__] = function
-    return function
 
 
 def expect(actual, expected, what):
@@ -57,19 +51,6 @@ def expect(actual, expected, what):
 def expect_in(needle, haystack, what):
     if needle not in haystack:
         raise Failure(f"{what}: {needle!r} not in {haystack!r}")
-
-
-def pattern(length, seed):
-    state = seed
-    out = bytearray()
-    for _ in range(length):
-        state = (state * 1103515245 + 12345) & 0xFFFFFFFF
-        out.append((state >> 16) & 0xFF)
-    return bytes(out)
-
-
-def image_total(length):
-    return length + length % 2 + 4
 
 
 class Result:
@@ -83,7 +64,7 @@ class Result:
 
 
 class World:
-    """One case's folder: the firmware files, and the simulated tester."""
+    """One simulated tester and a folder with both firmware files, where vivad-flash runs."""
 
     def __init__(self, build, root, tester):
         self.build = build
@@ -93,8 +74,8 @@ class World:
         self.firmware.mkdir()
         os.chmod(self.root, 0o755)
         os.chmod(self.firmware, 0o755)
-        self.put("VIVAD-h1.0.bin", pattern(H1_LENGTH, 1))
-        self.put("VIVAD-h2.0.bin", pattern(H2_LENGTH, 2))
+        self.put("VIVAD-h1.0.bin", H1)
+        self.put("VIVAD-h2.0.bin", H2)
 
     def put(self, name, data):
         path = self.firmware / name
@@ -104,232 +85,173 @@ class World:
             path.write_bytes(data)
             os.chmod(path, 0o644)
 
-    def environment(self):
-        env = dict(os.environ)
-        env.update(self.tester.env)
-        return env
-
     def command(self, args, program=None):
         return [str(program or self.build / "vivad-flash")] + list(args)
 
-    def run(self, *args, stdin=subprocess.DEVNULL, user=None, program=None):
+    def run(self, *args, user=None, program=None):
         """vivad-flash with its streams piped, in the firmware folder."""
         process = subprocess.run(
-            self.command(args, program), cwd=self.firmware, env=self.environment(), stdin=stdin,
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=RUN_TIMEOUT_S,
-            user=user)
+            self.command(args, program), cwd=self.firmware, env=self.tester.env,
+            stdin=subprocess.DEVNULL, capture_output=True, timeout=RUN_TIMEOUT_S, user=user)
         return Result(process.returncode, process.stdout.decode(), process.stderr.decode())
 
     def start(self, *args):
         return subprocess.Popen(
-            self.command(args), cwd=self.firmware, env=self.environment(),
+            self.command(args), cwd=self.firmware, env=self.tester.env,
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def run_on_terminal(self, *args, typed=b"", type_after=None):
-        """vivad-flash with all three streams on one pseudo-terminal, as in a terminal window;
-        `typed` is typed once `type_after` has shown."""
-        master, slave = pty.openpty()
-        process = subprocess.Popen(
-            self.command(args), cwd=self.firmware, env=self.environment(),
-            stdin=slave, stdout=slave, stderr=slave, start_new_session=True)
-        os.close(slave)
-        seen = b""
-        typed_yet = not typed
-        deadline = time.monotonic() + RUN_TIMEOUT_S
-        while True:
-            if not typed_yet and (type_after is None or type_after.encode() in seen):
-                os.write(master, typed)
-                typed_yet = True
-            left = deadline - time.monotonic()
-            if left <= 0:
-                process.kill()
-                raise Failure("vivad-flash did not end on the terminal; it showed:\n" +
-                              seen.decode(errors="replace"))
-            if select.select([master], [], [], min(left, 0.2))[0]:
-                try:
-                    chunk = os.read(master, 65536)
-                except OSError:
-                    chunk = b""
-                if not chunk:
-                    break
-                seen += chunk
-            elif process.poll() is not None and not select.select([master], [], [], 0.1)[0]:
-                break
-        os.close(master)
-        code = process.wait(timeout=10)
-        return Result(code, seen.decode(errors="replace"), "")
+        """vivad-flash on a pseudo-terminal, as in a terminal window; all it wrote in `out`."""
+        code, chunks = run_on_terminal(self.command(args), self.firmware, self.tester.env, typed,
+                                       type_after, RUN_TIMEOUT_S)
+        return Result(code, "".join(text for _, text in chunks), "")
 
-    def requests(self):
-        """The request frames the tester has heard so far."""
-        return sum(1 for l in self.tester.log_text().splitlines() if " request " in l)
+    def programmed(self, data):
+        """The tester holds the image of `data` whole, as the last it completed."""
+        completed = verdicts(self.tester.log_lines(), "image")
+        expect(completed[-1:], [programmed(data)], "the tester's last verdict")
 
-    def verdicts(self):
-        return [l for l in self.tester.log_text().splitlines() if "verdict" in l]
+    def not_programmed(self):
+        for line in verdicts(self.tester.log_lines(), "image"):
+            if "CRC-32 good" in line:
+                raise Failure(f"the tester holds an image: {line}")
 
 
-def programmed(world, length):
-    total = image_total(length)
-    expect_in(f"received {total} of {total} bytes, CRC-32 good", "\n".join(world.verdicts()),
-              "the tester's verdict")
+class Case:
+    """One case: its worlds, and the simulated tester's log shown when it fails."""
 
+    def __init__(self, build, stack):
+        self.build = build
+        self.stack = stack
+        self.worlds = []
 
-def not_programmed(world):
-    for line in world.verdicts():
-        if "CRC-32 good" in line:
-            raise Failure(f"the tester holds an image: {line}")
+    def world(self, scenario=""):
+        root = self.stack.enter_context(tempfile.TemporaryDirectory(prefix="vivad-flash-"))
+        tester = self.stack.enter_context(pty_tester(scenario, self.build))
+        self.worlds.append(World(self.build, root, tester))
+        return self.worlds[-1]
+
+    def show_logs(self):
+        for world in self.worlds:
+            tail = world.tester.log_lines()[-12:]
+            print("simulated tester's log, its end:\n" + "\n".join(l[:160] for l in tail),
+                  file=sys.stderr)
 
 
 def run_case(build, name):
-    function = CASES[name]
-    scenario = getattr(function, "scenario", "")
-    with tempfile.TemporaryDirectory(prefix=f"vivad-flash-{name}-") as root:
-        with pty_tester(scenario, binary=build / "sim" / "pty" / "vivad-sim-pty") as tester:
-            world = World(build, root, tester)
-            try:
-                function(world)
-            except Exception:
-                tail = tester.log_text().splitlines()[-12:]
-                print("simulated tester's log, its end:\n" + "\n".join(l[:160] for l in tail),
-                      file=sys.stderr)
-                raise
-
-
-def scenario(text):
-    def attach(function):
-        function.scenario = text
-        return function
-    return attach
+    with contextlib.ExitStack() as stack:
+        c = Case(build, stack)
+        try:
+            CASES[name](c)
+        except Exception:
+            c.show_logs()
+            raise
 
 
 # --- programming ---
 
-@case
-@scenario("hardware-code = 20\n")
-def program_revision_2(w):
-    r = w.run("program")
+@table("program", [
+    ("revision_2", "hardware-code = 20\n", [], VERSION_38 + BURNING + COMPLETE, H2),
+    ("revision_1", "hardware-code = 10\nfirmware-version = 2.1\n", [],
+     "Current firmware version: 2.1\n" + BURNING + COMPLETE, H1),
+    # No version line after a probe.
+    ("through_the_probe", "answers-identify = no\n", [], BURNING + COMPLETE, H1),
+    # A tester in its bootloader cannot tell; the option answers for it.
+    ("prompt_answered_by_the_revision_option", "starts-in-bootloader = yes\n",
+     ["--revision", "2"], BURNING + COMPLETE, H2),
+])
+def program(t, scenario, args, out, image):
+    w = t.world(scenario)
+    r = w.run("program", *args)
     expect(r.code, 0, f"exit code\n{r}")
-    expect(r.out, VERSION_38 + BURNING + COMPLETE, "standard output")
+    expect(r.out, out, "standard output")
     expect_in("progress: 100%", r.err, "the last progress line")
-    programmed(w, H2_LENGTH)
+    w.programmed(image)
 
 
-@case
-@scenario("hardware-code = 10\nfirmware-version = 2.1\n")
-def program_revision_1(w):
-    r = w.run("program")
-    expect(r.code, 0, f"exit code\n{r}")
-    expect(r.out, "Current firmware version: 2.1\n" + BURNING + COMPLETE, "standard output")
-    programmed(w, H1_LENGTH)
-
-
-@case
-@scenario("answers-identify = no\n")
-def program_through_the_probe(w):
-    r = w.run("program")
-    expect(r.code, 0, f"exit code\n{r}")
-    expect(r.out, BURNING + COMPLETE, "standard output: no version line after a probe")
-    programmed(w, H1_LENGTH)
-
-
-@case
-@scenario("hardware-code = 20\n")
-def program_from_a_named_folder(w):
+@case("program_from_a_named_folder")
+def program_from_a_named_folder(t):
+    w = t.world("hardware-code = 20\n")
     elsewhere = w.root / "elsewhere"
     elsewhere.mkdir()
-    (elsewhere / "VIVAD-h2.0.bin").write_bytes(pattern(3000, 3))
+    image = random.Random(3).randbytes(3000)
+    (elsewhere / "VIVAD-h2.0.bin").write_bytes(image)
     w.put("VIVAD-h2.0.bin", None)
     r = w.run("program", "--firmware-dir", str(elsewhere))
     expect(r.code, 0, f"exit code\n{r}")
-    programmed(w, 3000)
+    w.programmed(image)
 
 
 # --- the revision prompt ---
 
-@case
-@scenario("starts-in-bootloader = yes\n")
-def prompt_answered_by_the_revision_option(w):
-    r = w.run("program", "--revision", "2")
-    expect(r.code, 0, f"exit code\n{r}")
-    expect(r.out, BURNING + COMPLETE, "standard output")
-    programmed(w, H2_LENGTH)
-
-
-@case
-@scenario("starts-in-bootloader = yes\n")
-def prompt_answered_at_the_terminal(w):
-    r = w.run_on_terminal("program", typed=b"1\n", type_after="anything else to cancel:")
-    expect(r.code, 0, f"exit code\n{r}")
+@table("prompt", [
+    ("answered_at_the_terminal", b"1\n", 0, "Is this revision #1 hardware ?", H1),
+    ("cancelled_at_the_terminal", b"x\n", 10, "Cancelled", None),
+])
+def prompt_at_the_terminal(t, typed, code, shown, image):
+    w = t.world("starts-in-bootloader = yes\n")
+    r = w.run_on_terminal("program", typed=typed, type_after=PROMPT_QUESTION_END)
+    expect(r.code, code, f"exit code\n{r}")
     expect_in("REduzazav Warning", r.out, "the prompt's caption")
-    expect_in("Is this revision #1 hardware ?", r.out, "the prompt's text")
-    programmed(w, H1_LENGTH)
+    expect_in(shown, r.out, "what the terminal shows")
+    if image is None:
+        w.not_programmed()
+    else:
+        w.programmed(image)
 
 
-@case
-@scenario("starts-in-bootloader = yes\n")
-def prompt_cancelled_at_the_terminal(w):
-    r = w.run_on_terminal("program", typed=b"x\n", type_after="anything else to cancel:")
-    expect(r.code, 10, f"exit code\n{r}")
-    expect_in("Cancelled", r.out, "what the cancel says")
-    not_programmed(w)
-
-
-@case
-@scenario("starts-in-bootloader = yes\n")
-def prompt_without_a_terminal(w):
+@case("prompt_without_a_terminal")
+def prompt_without_a_terminal(t):
+    w = t.world("starts-in-bootloader = yes\n")
     r = w.run("program")
     expect(r.code, 10, f"exit code\n{r}")
     expect(r.err, "Hardware revision unknown: pass --revision 1 or 2.\n", "standard error")
     expect(r.out, "", "standard output")
-    not_programmed(w)
+    w.not_programmed()
 
 
-@case
-@scenario("hardware-code = 20\n")
-def revision_contradicted(w):
+@case("revision_contradicted")
+def revision_contradicted(t):
+    w = t.world("hardware-code = 20\n")
     r = w.run("program", "--revision", "1")
     expect(r.code, 11, f"exit code\n{r}")
     expect_in("revision 2 (code 20)", r.err, "the tester's revision")
     expect_in("--revision 1", r.err, "the revision given")
-    expect(w.requests(), 1, "requests heard: only identify")
-    not_programmed(w)
+    expect(w.tester.requests(), 1, "requests heard: only identify")
+    w.not_programmed()
 
 
 # --- finding the tester ---
 
-@case
-@scenario("devices = none\n")
-def no_tester(w):
+@table("no_tester", [
+    ("attached", "devices = none\n"),
+    ("answering", "answers-identify = no\nanswers-probe = no\n"),
+])
+def no_tester(t, scenario):
+    w = t.world(scenario)
     r = w.run("program")
     expect(r.code, 3, f"exit code\n{r}")
     expect(r.err, NO_TESTER, "standard error")
 
 
-@case
-@scenario("answers-identify = no\nanswers-probe = no\n")
-def tester_silent(w):
-    r = w.run("program")
-    expect(r.code, 3, f"exit code\n{r}")
-    expect(r.err, NO_TESTER, "standard error")
-
-
-@case
-@scenario("device = FT0001\ndevice = ZVKD0001\ndevice = ZVKD0002\n")
-def several_testers(w):
+@case("several_testers")
+def several_testers(t):
+    w = t.world("device = FT0001\ndevice = ZVKD0001\ndevice = ZVKD0002\n")
     r = w.run("program")
     expect(r.code, 4, f"exit code\n{r}")
-    expect(r.err, SEVERAL, "standard error")
-    not_programmed(w)
+    expect(r.err, SEVERAL_TESTERS, "standard error")
+    w.not_programmed()
     r = w.run("program", "--serial", "ZVKD0002")
     expect(r.code, 0, f"exit code with --serial\n{r}")
-    programmed(w, H2_LENGTH)
+    w.programmed(H2)
     r = w.run("program", "--serial", "ZVKD0009")
     expect(r.code, 3, f"exit code for a serial not attached\n{r}")
     expect(r.err, NO_TESTER, "standard error for a serial not attached")
 
 
-@case
-@scenario("device = FT0001\ndevice = ZVKD0001\ndevice = ZVKD0002\n")
-def list_and_info(w):
+@case("list_and_info")
+def list_and_info(t):
+    w = t.world("device = FT0001\ndevice = ZVKD0001\ndevice = ZVKD0002\n")
     r = w.run("list")
     expect(r.code, 0, f"exit code of list\n{r}")
     dev = w.tester.env["VIVAD_DEV_ROOT"]
@@ -342,17 +264,17 @@ def list_and_info(w):
     expect(r.code, 4, f"exit code of info with two testers\n{r}")
 
 
-@case
-@scenario("devices = none\n")
-def list_nothing(w):
+@case("list_nothing")
+def list_nothing(t):
+    w = t.world("devices = none\n")
     r = w.run("list")
     expect(r.code, 3, f"exit code\n{r}")
     expect(r.out, "", "standard output")
 
 
-@case
-@scenario("")
-def open_refused_while_another_program_holds_the_tester(w):
+@case("open_refused_while_another_program_holds_the_tester")
+def open_refused_while_held(t):
+    w = t.world()
     with open(w.tester.slave(0), "rb") as held:
         fcntl.flock(held, fcntl.LOCK_EX | fcntl.LOCK_NB)
         r = w.run("program")
@@ -361,9 +283,9 @@ def open_refused_while_another_program_holds_the_tester(w):
     expect_in("in use by another program", r.err, "the reason")
 
 
-@case
-@scenario("")
-def open_refused_without_permission(w):
+@case("open_refused_without_permission")
+def open_refused_without_permission(t):
+    w = t.world()
     program = None
     if os.geteuid() != 0:
         # The tester's node belongs to whoever serves it; take the permission away instead.
@@ -386,69 +308,57 @@ def open_refused_without_permission(w):
 
 # --- firmware ---
 
-@case
-@scenario("hardware-code = 20\n")
-def firmware_missing(w):
+@case("firmware_missing")
+def firmware_missing(t):
+    w = t.world("hardware-code = 20\n")
     w.put("VIVAD-h2.0.bin", None)
     r = w.run("program")
     expect(r.code, 6, f"exit code\n{r}")
-    expect_in("Failed to find firmware file.\n", r.err, "standard error")
+    expect_in(NO_FIRMWARE_FILE + "\n", r.err, "standard error")
     expect_in("vivad-flash program --revision 2", r.err, "how to finish")
 
 
-@case
-@scenario("hardware-code = 20\n")
-def firmware_unreadable(w):
+@case("firmware_unreadable")
+def firmware_unreadable(t):
+    w = t.world("hardware-code = 20\n")
     w.put("VIVAD-h2.0.bin", None)
     (w.firmware / "VIVAD-h2.0.bin").mkdir()
     r = w.run("program")
     expect(r.code, 7, f"exit code\n{r}")
-    expect_in("Failed to read firmware file.\n", r.err, "standard error")
-    expect(w.requests(), 2, "requests heard: nothing after the switch")
+    expect_in(UNREADABLE_FIRMWARE_FILE + "\n", r.err, "standard error")
+    expect(w.tester.requests(), 2, "requests heard: nothing after the switch")
 
 
 # --- the bootloader's endings ---
 
-@case
-@scenario("fault = 2 DropReply\nfault = 3 DropReply\nfault = 4 DropReply\n")
-def start_never_answered(w):
+@table("bootloader", [
+    # Requests: 0 identify, 1 switch, 2 to 4 the start's three sends; 4 to 7 block 0's four.
+    ("start_unanswered", "".join(f"fault = {n} DropReply\n" for n in range(2, 5)), 8,
+     PROGRAMMING_FAILED),
+    ("block_unacknowledged", "".join(f"fault = {n} DropReply\n" for n in range(4, 8)), 8,
+     PROGRAMMING_FAILED),
+    ("not_ready", "ready-status = 256\n", 9, RECONNECT),
+])
+def bootloader_ending(t, scenario, code, message):
+    w = t.world(scenario)
     r = w.run("program")
-    expect(r.code, 8, f"exit code\n{r}")
-    expect_in("Failed to program firmware.\n", r.err, "standard error")
-    not_programmed(w)
-
-
-@case
-@scenario("ready-status = 256\n")
-def tester_not_ready(w):
-    r = w.run("program")
-    expect(r.code, 9, f"exit code\n{r}")
-    expect_in("Please unplug and reconnect the tester and try again.\n", r.err, "standard error")
-
-
-@case
-@scenario("".join(f"fault = {n} DropReply\n" for n in range(4, 8)))
-def block_never_acknowledged(w):
-    r = w.run("program")
-    expect(r.code, 8, f"exit code\n{r}")
-    expect_in("Failed to program firmware.\n", r.err, "standard error")
-    not_programmed(w)
+    expect(r.code, code, f"exit code\n{r}")
+    expect_in(message + "\n", r.err, "standard error")
+    w.not_programmed()
 
 
 # --- Ctrl-C ---
 
-@case
-@scenario("hardware-code = 20\n")
-def interrupted_in_the_blocks_then_finished(w):
-    w.put("VIVAD-h2.0.bin", pattern(64 * 1024, 5))
+@case("interrupted_in_the_blocks_then_finished")
+def interrupted_in_the_blocks_then_finished(t):
+    w = t.world("hardware-code = 20\n")
+    image = random.Random(5).randbytes(64 * 1024)
+    w.put("VIVAD-h2.0.bin", image)
     process = w.start("program")
-    err = b""
-    deadline = time.monotonic() + RUN_TIMEOUT_S
-    while b"progress: 20%" not in err:
-        if time.monotonic() > deadline or process.poll() is not None:
-            raise Failure(f"no progress to interrupt: {err!r}")
-        if select.select([process.stderr], [], [], 0.5)[0]:
-            err += os.read(process.stderr.fileno(), 4096)
+    err = read_until(process.stderr.fileno(), b"progress: 20%", RUN_TIMEOUT_S)
+    if b"progress: 20%" not in err:
+        process.kill()
+        raise Failure(f"no progress to interrupt: {err!r}")
     process.send_signal(signal.SIGINT)
     out, rest = process.communicate(timeout=RUN_TIMEOUT_S)
     err = (err + rest).decode()
@@ -456,17 +366,17 @@ def interrupted_in_the_blocks_then_finished(w):
     expect_in("stays in its bootloader", err, "what the interruption says")
     expect_in("vivad-flash program --revision 2", err, "how to finish")
     expect("Programming complete." in out.decode(), False, "a false completion")
-    not_programmed(w)
+    w.not_programmed()
     r = w.run("program", "--revision", "2")
     expect(r.code, 0, f"exit code of the run that finishes\n{r}")
-    programmed(w, 64 * 1024)
+    w.programmed(image)
 
 
 # --- what the user sees ---
 
-@case
-@scenario("answers-identify = no\n")
-def trace_file(w):
+@case("trace_file")
+def trace_file(t):
+    w = t.world("answers-identify = no\n")
     trace = w.root / "trace.txt"
     r = w.run("program", "--trace", str(trace))
     expect(r.code, 0, f"exit code\n{r}")
@@ -481,10 +391,11 @@ def trace_file(w):
     expect(sum(1 for l in lines if " >> " in l), 11, "frames written")
 
 
-@case
-@scenario("hardware-code = 20\n")
-def progress_on_a_terminal(w):
-    w.put("VIVAD-h2.0.bin", pattern(16 * 1024, 6))
+@case("progress_on_a_terminal")
+def progress_on_a_terminal(t):
+    w = t.world("hardware-code = 20\n")
+    image = random.Random(6).randbytes(16 * 1024)
+    w.put("VIVAD-h2.0.bin", image)
     started = time.monotonic()
     r = w.run_on_terminal("program")
     seconds = time.monotonic() - started
@@ -492,20 +403,20 @@ def progress_on_a_terminal(w):
     redraws = r.out.count("\r") - r.out.count("\r\n")
     if redraws < 2:
         raise Failure(f"the progress line was not redrawn: {r.out!r}")
-    # A few redraws a second at most.
+    # A few redraws a second at most: the real binary feeds the meter real milliseconds.
     if redraws > seconds * 4 + 2:
         raise Failure(f"{redraws} redraws in {seconds:.1f} s")
     expect_in("100%  86/86 blocks", r.out, "the last redraw")
     expect_in("left", r.out, "time left")
     expect_in("KiB/s", r.out, "the rate")
     expect("progress:" in r.out, False, "plain progress lines on a terminal")
-    programmed(w, 16 * 1024)
+    w.programmed(image)
 
 
-@case
-@scenario("hardware-code = 20\n")
-def progress_when_piped(w):
-    w.put("VIVAD-h2.0.bin", pattern(16 * 1024, 6))
+@case("progress_when_piped")
+def progress_when_piped(t):
+    w = t.world("hardware-code = 20\n")
+    w.put("VIVAD-h2.0.bin", random.Random(6).randbytes(16 * 1024))
     r = w.run("program")
     expect(r.code, 0, f"exit code\n{r}")
     lines = [l for l in r.err.splitlines() if l.startswith("progress: ")]
@@ -519,39 +430,32 @@ def progress_when_piped(w):
     expect(r.err, "", "standard error with --quiet")
 
 
-@case
-@scenario("")
-def bad_arguments(w):
-    for args in (["program", "--revision", "3"], ["flash"], [], ["program", "--firmware-dir",
-                                                                 "/no/such/folder"]):
+@case("bad_arguments")
+def bad_arguments(t):
+    w = t.world()
+    for args in (["program", "--revision", "3"], ["flash"], [],
+                 ["program", "--firmware-dir", "/no/such/folder"]):
         r = w.run(*args)
         expect(r.code, 2, f"exit code of {args}\n{r}")
         expect(r.err.startswith("vivad-flash: "), True, f"the error of {args}: {r.err!r}")
         expect_in("Usage:", r.err, f"the usage after {args}")
-    expect(w.requests(), 0, "requests heard")
+    expect(w.tester.requests(), 0, "requests heard")
     r = w.run("--version")
     expect((r.code, r.out), (0, "vivad-flash 3.8\n"), "the version")
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build-dir")
-    parser.add_argument("--list", action="store_true")
-    parser.add_argument("cases", nargs="*")
-    args = parser.parse_args()
-    if args.list:
-        print("\n".join(CASES))
-        return 0
-    if not args.build_dir:
-        parser.error("--build-dir is needed to run cases")
+    args, done = harness_arguments(__doc__, CASES, build_dir="build/native")
+    if done is not None:
+        return done
     build = Path(args.build_dir).resolve()
     failed = 0
-    for name in args.cases or CASES:
+    for name in args.names or CASES:
         started = time.monotonic()
         try:
             run_case(build, name)
             print(f"PASS {name} ({time.monotonic() - started:.1f} s)")
-        except (Failure, subprocess.TimeoutExpired) as e:
+        except (Failure, subprocess.TimeoutExpired, TimeoutError) as e:
             failed += 1
             print(f"FAIL {name}: {e}")
     return 1 if failed else 0

@@ -8,52 +8,20 @@ it stands at the end.
 """
 
 import argparse
-import os
-import pty
-import random
-import select
-import struct
-import subprocess
 import sys
 import tempfile
-import termios
-import fcntl
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-from pty_tester import pty_tester  # noqa: E402
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+sys.path.insert(0, str(HERE.parent / "e2e"))
+from demo import H1, H2  # noqa: E402
+from pty_tester import pty_tester, run_on_terminal  # noqa: E402
+from tester_log import verdicts  # noqa: E402
 
-# Revision-2 firmware of a realistic size, as in the Windows program's demo.
-H2 = random.Random(20).randbytes(12 * 1024)
-H1 = random.Random(10).randbytes(10 * 1024 + 1)
 # The new firmware is up again soon after the last block, so that info can ask it at once.
 SCENARIO = "device = ZVKD0001\nhardware-code = 20\nrestart-after-programming-ms = 300\n"
-
-
-def on_terminal(command, cwd, env, columns=80):
-    """Runs `command` with all three streams on a pseudo-terminal of `columns` columns; returns
-    its exit code and what it wrote, each chunk with the time it came."""
-    master, slave = pty.openpty()
-    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
-    started = time.monotonic()
-    process = subprocess.Popen(command, cwd=cwd, env=env, stdin=slave, stdout=slave,
-                               stderr=slave, start_new_session=True)
-    os.close(slave)
-    chunks = []
-    while True:
-        if select.select([master], [], [], 0.1)[0]:
-            try:
-                chunk = os.read(master, 65536)
-            except OSError:
-                break
-            if not chunk:
-                break
-            chunks.append((time.monotonic() - started, chunk.decode(errors="replace")))
-        elif process.poll() is not None:
-            break
-    os.close(master)
-    return process.wait(), chunks
 
 
 def screen(text):
@@ -92,16 +60,16 @@ def main():
     with tempfile.TemporaryDirectory(prefix="vivad-flash-demo-") as folder:
         (Path(folder) / "VIVAD-h1.0.bin").write_bytes(H1)
         (Path(folder) / "VIVAD-h2.0.bin").write_bytes(H2)
-        with pty_tester(SCENARIO, binary=build / "sim" / "pty" / "vivad-sim-pty") as tester:
-            env = dict(tester.env)
+        with pty_tester(SCENARIO, build) as tester:
+            env = tester.env
             print("== vivad-flash on Linux, on a terminal, against the simulated tester on a "
                   "pseudo-terminal")
             print(f"   (its device nodes under {env['VIVAD_DEV_ROOT']}, found through a fake "
                   "sysfs)\n")
-            code, chunks = on_terminal([flash, "list"], folder, env)
+            code, chunks = run_on_terminal([flash, "list"], folder, env)
             show("vivad-flash list", code, chunks)
 
-            code, chunks = on_terminal([flash, "program"], folder, env)
+            code, chunks = run_on_terminal([flash, "program"], folder, env)
             print("  $ vivad-flash program")
             print("  the progress line, as it was redrawn:")
             for at, text in chunks:
@@ -116,12 +84,12 @@ def main():
             programmed = code == 0
 
             time.sleep(0.5)
-            code, chunks = on_terminal([flash, "info"], folder, env)
+            code, chunks = run_on_terminal([flash, "info"], folder, env)
             show("vivad-flash info", code, chunks)
 
-            verdicts = [l for l in tester.log_text().splitlines() if "verdict" in l]
-            print("  the simulated tester: " + (verdicts[-1] if verdicts else "no image"))
-    return 0 if programmed and verdicts and "CRC-32 good" in verdicts[-1] else 1
+            completed = verdicts(tester.log_lines(), "image")
+            print("  the simulated tester: " + (completed[-1] if completed else "no image"))
+    return 0 if programmed and completed and "CRC-32 good" in completed[-1] else 1
 
 
 if __name__ == "__main__":

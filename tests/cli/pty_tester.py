@@ -1,6 +1,7 @@
-"""The simulated tester on pseudo-terminals (vivad-sim-pty), for tests of the Linux updater.
+"""The simulated tester on pseudo-terminals (vivad-sim-pty), and a program run on a terminal, for
+the tests, the demo and the benchmark of the Linux updater.
 
-    with pty_tester("device = ZVKD0001\\nhardware-code = 10\\n") as tester:
+    with pty_tester("device = ZVKD0001\\nhardware-code = 10\\n", "build/native") as tester:
         subprocess.run([vivad_flash, "program"], env=tester.env, ...)
         assert "CRC-32 good: image programmed" in tester.log_text()
 
@@ -8,12 +9,13 @@ The server lays out a fake sysfs and /dev under a temporary root, one pty per sc
 (ttyUSB0, ttyUSB1, ... in the scenario's order), prints "ready" and serves until it is stopped.
 The updater finds it through VIVAD_SYSFS_ROOT and VIVAD_DEV_ROOT, which `env` carries. The root's
 folders are readable by everyone, so that the updater can be run as an unprivileged user; the pty
-nodes themselves belong to root with mode 0600, so such a user is refused unless a test opens
-them up (os.chmod(tester.slave(n), 0o666)).
+nodes belong to whoever runs the server, with the mode the devpts mount gives them (0600 or
+0620), so such a user is refused unless a test opens them up (os.chmod(tester.slave(n), 0o666)).
 """
 
 import contextlib
 import os
+import pty
 import select
 import shutil
 import signal
@@ -22,27 +24,35 @@ import tempfile
 import time
 from pathlib import Path
 
-REPO = Path(__file__).resolve().parents[2]
+START_TIMEOUT_S = 20
+STOP_TIMEOUT_S = 10
 
 
 class PtyTesterError(Exception):
     """The server could not be started or stopped."""
 
 
-def default_binary():
-    """$VIVAD_SIM_PTY, or the native build's vivad-sim-pty."""
-    configured = os.environ.get("VIVAD_SIM_PTY")
-    if configured:
-        return Path(configured)
-    return REPO / "build" / "native" / "sim" / "pty" / "vivad-sim-pty"
+def read_until(fd, needle, timeout_s):
+    """Reads the file descriptor `fd` until `needle` (bytes) has come, the other end closes, or
+    `timeout_s` has passed; returns what was read."""
+    seen = b""
+    deadline = time.monotonic() + timeout_s
+    while needle not in seen:
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([fd], [], [], left)[0]:
+            break
+        chunk = os.read(fd, 4096)
+        if not chunk:
+            break
+        seen += chunk
+    return seen
 
 
 class PtyTester:
     """A running vivad-sim-pty: where it serves, what it logged, how to reach its devices."""
 
-    def __init__(self, process, folder, root, log_path, stderr_path):
+    def __init__(self, process, root, log_path, stderr_path):
         self.process = process
-        self.folder = folder
         self.root = root
         self.log_path = log_path
         self._stderr_path = stderr_path
@@ -68,18 +78,25 @@ class PtyTester:
         except FileNotFoundError:
             return ""
 
+    def log_lines(self):
+        return self.log_text().splitlines()
+
+    def requests(self):
+        """How many request frames the tester has heard so far."""
+        return sum(1 for line in self.log_lines() if " request " in line)
+
     def stderr_text(self):
         try:
             return self._stderr_path.read_text()
         except FileNotFoundError:
             return ""
 
-    def stop(self, timeout=10):
+    def stop(self):
         """Ends the server with SIGTERM (SIGKILL if it does not end in time); returns the log."""
         if self.returncode is None:
             self.process.send_signal(signal.SIGTERM)
             try:
-                self.returncode = self.process.wait(timeout=timeout)
+                self.returncode = self.process.wait(timeout=STOP_TIMEOUT_S)
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.returncode = self.process.wait()
@@ -87,41 +104,16 @@ class PtyTester:
         return self.log_text()
 
 
-def _wait_for_ready(process, timeout):
-    seen = b""
-    deadline = time.monotonic() + timeout
-    while b"ready\n" not in seen:
-        remaining = deadline - time.monotonic()
-        if remaining <= 0:
-            return False
-        readable, _, _ = select.select([process.stdout], [], [], remaining)
-        if not readable:
-            return False
-        chunk = os.read(process.stdout.fileno(), 256)
-        if not chunk:
-            return False  # ended before it was ready
-        seen += chunk
-    return True
-
-
-def _open_folders_to_everyone(top):
-    os.chmod(top, 0o755)
-    for folder, subfolders, _ in os.walk(top):
-        for name in subfolders:
-            path = os.path.join(folder, name)
-            if not os.path.islink(path):
-                os.chmod(path, 0o755)
-
-
 @contextlib.contextmanager
-def pty_tester(scenario_text, binary=None, start_timeout=20, stop_timeout=10):
-    """Starts vivad-sim-pty on `scenario_text` (the scenario file format of the simulated
-    FTD2XX.dll) under a fresh temporary root; yields a PtyTester; stops the server and removes
-    the folder at the end."""
-    binary = Path(binary) if binary else default_binary()
+def pty_tester(scenario_text, build_dir):
+    """Starts the native build's vivad-sim-pty on `scenario_text` (the scenario file format of
+    the simulated FTD2XX.dll) under a fresh temporary root; yields a PtyTester; stops the server
+    and removes the folder at the end."""
+    binary = Path(build_dir) / "sim" / "pty" / "vivad-sim-pty"
     if not binary.is_file():
         raise PtyTesterError(f"missing {binary}; build the native preset first")
     folder = Path(tempfile.mkdtemp(prefix="vivad-pty-"))
+    # mkdtemp makes it private; the server makes everything below readable by everyone.
     os.chmod(folder, 0o755)
     process = None
     try:
@@ -135,16 +127,15 @@ def pty_tester(scenario_text, binary=None, start_timeout=20, stop_timeout=10):
                 [str(binary), "--scenario", str(scenario), "--root", str(root),
                  "--log", str(log_path)],
                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=stderr)
-        tester = PtyTester(process, folder, root, log_path, stderr_path)
-        if not _wait_for_ready(process, start_timeout):
+        tester = PtyTester(process, root, log_path, stderr_path)
+        if b"ready\n" not in read_until(process.stdout.fileno(), b"ready\n", START_TIMEOUT_S):
             process.kill()
             process.wait()
             raise PtyTesterError("vivad-sim-pty did not get ready: " + tester.stderr_text().strip())
-        _open_folders_to_everyone(root)
         try:
             yield tester
         finally:
-            tester.stop(stop_timeout)
+            tester.stop()
     finally:
         if process is not None:
             if process.poll() is None:
@@ -152,3 +143,43 @@ def pty_tester(scenario_text, binary=None, start_timeout=20, stop_timeout=10):
                 process.wait()
             process.stdout.close()
         shutil.rmtree(folder, ignore_errors=True)
+
+
+def run_on_terminal(command, cwd, env, typed=b"", type_after=None, timeout_s=60):
+    """Runs `command` with all three streams on one pseudo-terminal, as in a terminal window;
+    `typed` is typed once the text `type_after` has shown (at once when None). Returns the exit
+    code and what the program wrote, as (seconds since the start, text) chunks. A program still
+    running after `timeout_s` is killed, and TimeoutError says what it showed."""
+    master, slave = pty.openpty()
+    started = time.monotonic()
+    process = subprocess.Popen(command, cwd=cwd, env=env, stdin=slave, stdout=slave,
+                               stderr=slave, start_new_session=True)
+    os.close(slave)
+    chunks = []
+    seen = ""
+    typed_yet = not typed
+    try:
+        while True:
+            if not typed_yet and (type_after is None or type_after in seen):
+                os.write(master, typed)
+                typed_yet = True
+            left = started + timeout_s - time.monotonic()
+            if left <= 0:
+                process.kill()
+                process.wait()
+                raise TimeoutError(f"{command[0]} did not end on the terminal; it showed:\n{seen}")
+            if select.select([master], [], [], min(left, 0.2))[0]:
+                try:
+                    chunk = os.read(master, 65536).decode(errors="replace")
+                except OSError:
+                    # The terminal's other end has gone with the program.
+                    break
+                if not chunk:
+                    break
+                chunks.append((time.monotonic() - started, chunk))
+                seen += chunk
+            elif process.poll() is not None:
+                break
+    finally:
+        os.close(master)
+    return process.wait(timeout=10), chunks

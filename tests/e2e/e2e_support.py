@@ -1,8 +1,10 @@
-"""Running the real updater under Wine against the simulated tester.
+"""Running the real programs under Wine against the simulated tester.
 
-Shared by the end-to-end tests (run_e2e.py) and the demo (scripts/demo): the Wine prefix, an X
-display, a folder laid out like an installation, and a client for the driver program
-(e2e-driver.exe) that works the updater's window.
+Shared by the end-to-end tests of the window program (run_e2e.py, soak_e2e.py), of
+vivad-flash.exe (flash_e2e.py) and of the Windows zip (package_e2e.py), and by the demo
+(scripts/demo): the Wine prefix and its server, an X display, a folder laid out like an
+installation, a client for the driver program (e2e-driver.exe) that works the updater's window,
+and the harnesses' case registry and command line (also used by tests/cli/flash_cli_test.py).
 """
 
 import argparse
@@ -46,6 +48,11 @@ COMMAND_TIMEOUT_S = 20
 
 class E2EError(Exception):
     """A check that failed, or a driver that could not do what it was asked."""
+
+
+def expect(actual, expected, what):
+    if actual != expected:
+        raise E2EError(f"{what}:\n  expected {expected!r}\n  actual   {actual!r}")
 
 
 def windows_path(path):
@@ -332,14 +339,14 @@ def case_registry(cases):
     return case, table
 
 
-def harness_arguments(doc, cases):
+def harness_arguments(doc, cases, build_dir="build/windows"):
     """A harness's command line: --list, --build-dir, --emulator, --keep and the names of the
     tests to run. Returns the arguments, and an exit code when the harness is done already (after
     --list, or for a name it does not know)."""
     parser = argparse.ArgumentParser(description=doc,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--list", action="store_true")
-    parser.add_argument("--build-dir", default="build/windows")
+    parser.add_argument("--build-dir", default=build_dir)
     parser.add_argument("--emulator", help="what runs a Windows program here (wine)")
     parser.add_argument("--keep", action="store_true", help="keep the folders of passed tests")
     parser.add_argument("names", nargs="*")
@@ -352,3 +359,18 @@ def harness_arguments(doc, cases):
         print("unknown tests:", *unknown)
         return args, 2
     return args, None
+
+
+def start_wine(build, first_program, display=None, linger_s=30, timeout_s=60):
+    """Starts the prefix's Wine server, and its system processes, with a first run of
+    `first_program --version` whose output goes nowhere. A system process started by a checked
+    run would inherit that run's output pipes and hold them open, so that reading them to the end
+    would wait for the server to go. The server stays `linger_s` after its last program, so that
+    the runs of a test share it; should the harness die, it goes away by itself. Wine's desktop
+    process, started here, keeps the display it was started with: pass the one the programs will
+    use."""
+    env = wine_environment(build, display)
+    quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL,
+             "stderr": subprocess.DEVNULL, "timeout": timeout_s, "check": True}
+    subprocess.run(["wineserver", f"-p{linger_s}"], env=env, **quiet)
+    subprocess.run([build.emulator, str(first_program), "--version"], env=env, **quiet)

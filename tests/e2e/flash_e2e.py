@@ -23,20 +23,19 @@ import time
 import traceback
 from pathlib import Path
 
-from e2e_support import (Build, E2EError, case_registry, ensure_prefix, harness_arguments, stop_wine,
-                         wine_environment, windows_path)
+import tester_log
+from e2e_support import (Build, E2EError, case_registry, ensure_prefix, expect, harness_arguments,
+                         start_wine, stop_wine, wine_environment, windows_path)
+from tester_log import (BURNING, COMPLETE, ENTER_BOOTLOADER_FRAME, FIRST_BLOCK_REQUEST,
+                        IDENTIFY_FRAME, NO_TESTER, NOTHING_PROGRAMMED, PROBE_FRAME,
+                        SEVERAL_TESTERS, START_REQUEST, VERSION_38, calls, image_total,
+                        programmed, scenario_errors, verdicts, written_frames)
 
 # What the run shares with the Windows program, code unit for code unit.
-VERSION_38 = "Current firmware version: 3.8\n"
-BURNING = "Burning in Progress.\n Do not unplug.\n"
-COMPLETE = "Programming complete.\n"
-NO_TESTER = ("No Corvalt USB Power Delivery Tester device detected.\n"
-             "You may need to plug in (or install) USB devices.\n")
-SEVERAL_TESTERS = ("This application only supports 1 connected USB Power Delivery Tester device.\n"
-                   "You need to remove USB devices.\n")
-NO_FIRMWARE_FILE = "Failed to find firmware file.\n"
-PROGRAMMING_FAILED = "Failed to program firmware.\n"
-RECONNECT = "Please unplug and reconnect the tester and try again.\n"
+# The messages as standard error shows them, with their line end.
+NO_FIRMWARE_FILE = tester_log.NO_FIRMWARE_FILE + "\n"
+PROGRAMMING_FAILED = tester_log.PROGRAMMING_FAILED + "\n"
+RECONNECT = tester_log.RECONNECT + "\n"
 
 # The command line's own.
 NO_TERMINAL_FOR_PROMPT = "Hardware revision unknown: pass --revision 1 or 2.\n"
@@ -58,14 +57,7 @@ H1 = random.Random(1).randbytes(1501)
 H2 = random.Random(2).randbytes(2500)
 BLOCK_SIZE = 192
 
-IDENTIFY_FRAME = "02 01 01 01 03"
-PROBE_FRAME = "02 01 0A 0A 03"
-ENTER_BOOTLOADER_FRAME = "02 01 FD FD 03"
 START_OPCODE = "FE"
-# Requests on the line in a run that identifies the tester: identify, enter bootloader, start
-# programming, readiness query, then the blocks.
-START_REQUEST = 2
-FIRST_BLOCK_REQUEST = 4
 
 TRACE_LINE = re.compile(r" *(\d+\.\d{3}) (>>|<<|--)( .*)?")
 
@@ -75,26 +67,8 @@ WINE_RUN_TIMEOUT_S = 60
 WINE_SERVER_LINGER_S = 30
 
 
-def image_total(data):
-    """Bytes announced and sent for a firmware file: padded to even length, plus the CRC."""
-    return len(data) + len(data) % 2 + 4
-
-
 def block_count(data):
-    return -(-image_total(data) // BLOCK_SIZE)
-
-
-def programmed(data):
-    total = image_total(data)
-    return f"verdict: received {total} of {total} bytes, CRC-32 good: image programmed"
-
-
-NOTHING_PROGRAMMED = "verdict: nothing programmed"
-
-
-def expect(actual, expected, what):
-    if actual != expected:
-        raise E2EError(f"{what}:\n  expected {expected!r}\n  actual   {actual!r}")
+    return -(-image_total(len(data)) // BLOCK_SIZE)
 
 
 def expect_true(condition, what, shown):
@@ -119,13 +93,10 @@ class Run:
         self.log = log_path.read_text().splitlines() if self.log_exists else []
 
     def verdicts(self, when):
-        """Verdict lines written when an image completed ('image') or at exit ('exit')."""
-        tag = when + " "
-        return [line[len(tag):] for line in self.log if line.startswith(tag + "verdict:")]
+        return verdicts(self.log, when)
 
     def written_frames(self):
-        return [line.split(" bytes=", 1)[1].split(" -> ")[0] for line in self.log
-                if " FT_Write " in line and " bytes=" in line]
+        return written_frames(self.log)
 
     def read_bytes(self):
         """Every byte the program read, in order, as hex."""
@@ -133,7 +104,7 @@ class Run:
                         if " FT_Read " in line and " bytes=" in line)
 
     def calls(self, function):
-        return [line for line in self.log if f" {function} " in line]
+        return calls(self.log, function)
 
     def opened_serials(self):
         return [line.split(" serial=", 1)[1].split(" ")[0] for line in self.calls("FT_OpenEx")]
@@ -188,8 +159,7 @@ class Folder:
             capture_output=True, timeout=WINE_RUN_TIMEOUT_S)
         result = Run(list(arguments), completed, log)
         self.test.runs.append(result)
-        scenario_errors = [line for line in result.log if line.startswith("scenario error")]
-        expect(scenario_errors, [], "scenario file problems")
+        expect(scenario_errors(result.log), [], "scenario file problems")
         return result
 
 
@@ -242,7 +212,7 @@ def expect_nothing_loaded(run):
 def progress_lines(image):
     """The plain progress lines of a whole transfer: one at the first block that reaches each
     further tenth of the bytes, with the blocks acknowledged so far."""
-    total = image_total(image)
+    total = image_total(len(image))
     blocks = block_count(image)
 
     def tenth(acknowledged):
@@ -435,17 +405,17 @@ def open_fails(t):
 @table("ending", [
     ("tester_not_ready", "ready-status = 256\n", 9, RECONNECT,
      ["01", "FD", START_OPCODE, "FF"],
-     f"verdict: received 0 of {image_total(H2)} bytes, image incomplete"),
+     f"verdict: received 0 of {image_total(len(H2))} bytes, image incomplete"),
     # Every start request's reply is lost: three sends, then the run gives up.
     ("start_unanswered",
      "".join(f"fault = {START_REQUEST + i} DropReply\n" for i in range(3)), 8,
      PROGRAMMING_FAILED, ["01", "FD"] + [START_OPCODE] * 3,
-     f"verdict: received 0 of {image_total(H2)} bytes, image incomplete"),
+     f"verdict: received 0 of {image_total(len(H2))} bytes, image incomplete"),
     # Block 0 reaches the tester, but none of its four acknowledgements comes back.
     ("block_unacknowledged",
      "".join(f"fault = {FIRST_BLOCK_REQUEST + i} DropReply\n" for i in range(4)), 8,
      PROGRAMMING_FAILED, ["01", "FD", START_OPCODE, "FF"] + ["FF"] * 4,
-     f"verdict: received 192 of {image_total(H2)} bytes, image incomplete"),
+     f"verdict: received 192 of {image_total(len(H2))} bytes, image incomplete"),
 ])
 def ending(t, scenario, code, message, frame_opcodes, verdict):
     run = t.folder(scenario).run("program")
@@ -641,17 +611,6 @@ def run(build, name, keep):
     return passed
 
 
-def start_wine(build):
-    """Starts the Wine server, and its system processes with a first program whose output goes
-    nowhere. A system process started by a test's run would inherit that run's output pipes and
-    hold them open, so that reading them to the end would wait for the server to go."""
-    env = wine_environment(build, None)
-    quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL,
-             "stderr": subprocess.DEVNULL, "timeout": WINE_RUN_TIMEOUT_S, "check": True}
-    subprocess.run(["wineserver", f"-p{WINE_SERVER_LINGER_S}"], env=env, **quiet)
-    subprocess.run([build.emulator, str(build.dir / "vivad-flash.exe"), "--version"], env=env, **quiet)
-
-
 def main():
     args, done = harness_arguments(__doc__, CASES)
     if done is not None:
@@ -667,7 +626,8 @@ def main():
     # The runs of the tests share one Wine server, which is stopped when they are done, so that
     # the next test under the lock finds the prefix idle.
     stop_wine(build)
-    start_wine(build)
+    start_wine(build, build.dir / "vivad-flash.exe", linger_s=WINE_SERVER_LINGER_S,
+               timeout_s=WINE_RUN_TIMEOUT_S)
     try:
         results = [run(build, name, args.keep) for name in (args.names or list(CASES))]
     finally:

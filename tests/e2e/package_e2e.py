@@ -13,7 +13,6 @@ vivad-flash.exe states the same version.
 """
 
 import argparse
-import random
 import shutil
 import subprocess
 import sys
@@ -23,8 +22,11 @@ import traceback
 import zipfile
 from pathlib import Path
 
-from e2e_support import (IDC_EXIT, IDC_PROGRAM, SOURCE_DIR, Build, Driver, E2EError,
-                         Installation, stop_wine, wine_environment, windows_path, x_display)
+from e2e_support import (IDC_EXIT, IDC_PROGRAM, Build, Driver, E2EError, Installation,
+                         ensure_prefix, expect, start_wine, stop_wine, wine_environment,
+                         x_display)
+from run_e2e import H1, H2
+from tester_log import BURNING, COMPLETE, VERSION_38, programmed, scenario_errors, verdicts
 
 # The project's version, as every front end states it; an expectation of its own, not read
 # from the build.
@@ -36,34 +38,12 @@ TEXT_FILES = ["ReadMe.txt", "windows-users.txt"]
 
 # What the programs show, code unit for code unit.
 BANNER = f"REDuzazav Version: {VERSION}\n"
-VERSION_38 = "Current firmware version: 3.8\n"
-BURNING = "Burning in Progress.\n Do not unplug.\n"
-COMPLETE = "Programming complete.\n"
 FLASH_VERSION = f"vivad-flash {VERSION}\n"
-
-# Two images of different sizes, so that the verdict's byte count tells which one was sent.
-H1 = random.Random(1).randbytes(3001)
-H2 = random.Random(2).randbytes(4100)
 
 CPACK_TIMEOUT_S = 120
 WINE_RUN_TIMEOUT_S = 60
 # Long enough for the whole test to share one Wine server and its system processes.
 WINE_SERVER_LINGER_S = 60
-
-
-def expect(actual, expected, what):
-    if actual != expected:
-        raise E2EError(f"{what}:\n  expected {expected!r}\n  actual   {actual!r}")
-
-
-def programmed(data):
-    total = len(data) + len(data) % 2 + 4
-    return f"verdict: received {total} of {total} bytes, CRC-32 good: image programmed"
-
-
-def verdicts(log, when):
-    tag = when + " "
-    return [line[len(tag):] for line in log if line.startswith(tag + "verdict:")]
 
 
 class UnpackedZip(Installation):
@@ -107,20 +87,6 @@ def check_zip(archive):
                    f"CRLF line ends throughout {name}")
 
 
-def start_wine(build, program, display):
-    """A fresh prefix, and its server with the system processes, started by a first program
-    whose output goes nowhere: a system process started by a checked run would inherit that
-    run's pipes and hold them open. The display is the one the updater will use, since Wine's
-    desktop process, started here, keeps the display it was started with."""
-    subprocess.run([str(SOURCE_DIR / "scripts" / "make-wine-prefix"), str(build.prefix)],
-                   check=True, timeout=600)
-    env = wine_environment(build, display)
-    quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL,
-             "stderr": subprocess.DEVNULL, "timeout": WINE_RUN_TIMEOUT_S, "check": True}
-    subprocess.run(["wineserver", f"-p{WINE_SERVER_LINGER_S}"], env=env, **quiet)
-    subprocess.run([build.emulator, str(program), "--version"], env=env, **quiet)
-
-
 def program_with_updater(unpacked, display):
     """The unpacked updater, started in its own folder, programs the simulated tester."""
     driver = Driver(unpacked, display)
@@ -136,8 +102,7 @@ def program_with_updater(unpacked, display):
     finally:
         driver.quit()
     log = unpacked.log_lines()
-    expect([line for line in log if line.startswith("scenario error")], [],
-           "scenario file problems")
+    expect(scenario_errors(log), [], "scenario file problems")
     expect(verdicts(log, "image"), [programmed(H2)], "verdict when the image completed")
     expect(verdicts(log, "exit"), [programmed(H2)], "verdict at exit")
 
@@ -168,7 +133,10 @@ def run(build, cpack, root):
     build.prefix = root / "wineprefix"
     with x_display() as display:
         try:
-            start_wine(build, folder / "vivad-flash.exe", display)
+            # A fresh prefix; its first program runs on the display the updater will use.
+            ensure_prefix(build)
+            start_wine(build, folder / "vivad-flash.exe", display, WINE_SERVER_LINGER_S,
+                       WINE_RUN_TIMEOUT_S)
             try:
                 program_with_updater(unpacked, display)
             except E2EError:

@@ -18,7 +18,11 @@ from pathlib import Path
 
 from e2e_support import (IDC_ABOUT, IDC_EXIT, IDC_PROGRAM, IDCANCEL, IDNO, IDOK, IDYES, Build,
                          Driver, E2EError, Installation, case_registry, ensure_prefix, harness_arguments,
-                         stop_wine, temporary_root, x_display)
+                         expect, stop_wine, temporary_root, x_display)
+from tester_log import (BURNING, COMPLETE, ENTER_BOOTLOADER_FRAME, FIRST_BLOCK_REQUEST,
+                        IDENTIFY_FRAME, NO_FIRMWARE_FILE, NO_TESTER, NOTHING_PROGRAMMED,
+                        PROGRAMMING_FAILED, RECONNECT, SEVERAL_TESTERS, VERSION_38, calls,
+                        image_total, programmed, scenario_errors, verdicts, written_frames)
 
 # What the updater shows, code unit for code unit.
 MAIN_CAPTION = "USB Power Delivery Firmware Updater"
@@ -27,16 +31,6 @@ PROMPT_CAPTION = "REduzazav Warning"
 BANNER = "REDuzazav Version: 3.8\n"
 BANNER_ERROR = "Error reading version from ReadMe.txt\n"
 BANNER_UNKNOWN = "REDuzazav Version: ?\n"
-VERSION_38 = "Current firmware version: 3.8\n"
-BURNING = "Burning in Progress.\n Do not unplug.\n"
-COMPLETE = "Programming complete.\n"
-NO_TESTER = ("No Corvalt USB Power Delivery Tester device detected.\n"
-             "You may need to plug in (or install) USB devices.\n")
-SEVERAL_TESTERS = ("This application only supports 1 connected USB Power Delivery Tester device.\n"
-                   "You need to remove USB devices.\n")
-NO_FIRMWARE_FILE = "Failed to find firmware file."
-PROGRAMMING_FAILED = "Failed to program firmware."
-RECONNECT = "Please unplug and reconnect the tester and try again."
 PROMPT_TEXT = (
     "Failed to read the hardware revision of the USB Power Delivery Tester.\n"
     "Please check the label on the back of the tester to discover the hardware revision.\n\n"
@@ -51,47 +45,6 @@ MESSAGE_TEXT_ID = 0xFFFF
 H1 = random.Random(1).randbytes(3001)
 H2 = random.Random(2).randbytes(4100)
 README = b"V 3.8\r\nVIVAD Updater\r\n"
-
-# Request numbers on the line in a run that identifies the tester: identify, enter bootloader,
-# start programming, readiness query, then the blocks.
-FIRST_BLOCK_REQUEST = 4
-
-
-def image_total(data):
-    """Bytes announced and sent for a firmware file: padded to even length, plus the CRC."""
-    return len(data) + len(data) % 2 + 4
-
-
-def programmed(data):
-    total = image_total(data)
-    return f"verdict: received {total} of {total} bytes, CRC-32 good: image programmed"
-
-
-NOTHING_PROGRAMMED = "verdict: nothing programmed"
-
-
-def expect(actual, expected, what):
-    if actual != expected:
-        raise E2EError(f"{what}:\n  expected {expected!r}\n  actual   {actual!r}")
-
-
-def verdicts(log, when):
-    """Verdict lines the simulator wrote when an image completed ('image') or at exit ('exit')."""
-    tag = when + " "
-    return [line[len(tag):] for line in log if line.startswith(tag + "verdict:")]
-
-
-def written_frames(log):
-    return [line.split(" bytes=", 1)[1].split(" -> ")[0] for line in log
-            if " FT_Write " in line and " bytes=" in line]
-
-
-def calls(log, function):
-    return [line for line in log if f" {function} " in line]
-
-
-IDENTIFY_FRAME = "02 01 01 01 03"
-ENTER_BOOTLOADER_FRAME = "02 01 FD FD 03"
 
 
 class Test:
@@ -132,7 +85,7 @@ class Test:
         how(driver)
         expect(driver.wait_exit(15), 0, "exit code")
         log = inst.log_lines()
-        errors = [line for line in log if line.startswith("scenario error")]
+        errors = scenario_errors(log)
         expect(errors, [], "scenario file problems")
         # The program loads the device library when a run first needs it; once loaded, the
         # library writes its verdict as the process ends.
@@ -286,13 +239,13 @@ def files_without_h2_beside_program():
      [VERSION_38], NOTHING_PROGRAMMED,
      lambda log: expect(len(written_frames(log)), 2, "frames")),
     ("tester_not_ready", "fault = 3 NotReadyStatus\n", [], RECONNECT, [VERSION_38, BURNING],
-     f"verdict: received 0 of {image_total(H2)} bytes, image incomplete",
+     f"verdict: received 0 of {image_total(len(H2))} bytes, image incomplete",
      lambda log: expect(len(written_frames(log)), 4, "frames")),
     # Block 0 reaches the tester, but none of its four acknowledgements comes back.
     ("block_unacknowledged",
      "".join(f"fault = {FIRST_BLOCK_REQUEST + i} DropReply\n" for i in range(4)), [],
      PROGRAMMING_FAILED, [VERSION_38, BURNING],
-     f"verdict: received 192 of {image_total(H2)} bytes, image incomplete",
+     f"verdict: received 192 of {image_total(len(H2))} bytes, image incomplete",
      lambda log: expect(len(written_frames(log)), FIRST_BLOCK_REQUEST + 4, "frames")),
 ])
 def ending(t, scenario, files, message, lines_after_banner, verdict, check_log):

@@ -15,10 +15,11 @@ import random
 import sys
 import time
 
-from e2e_support import IDC_EXIT, IDC_PROGRAM, IDNO, IDOK, Build, ensure_prefix
-from run_e2e import (BANNER, BURNING, COMPLETE, ERROR_CAPTION, H1, H2, NO_TESTER,
-                     PROGRAMMING_FAILED, PROMPT_CAPTION, RECONNECT, Test, calls, expect,
-                     programmed, stop_wine, verdicts, x_display)
+from e2e_support import (IDC_EXIT, IDC_PROGRAM, IDNO, IDOK, Build, ensure_prefix, expect,
+                         stop_wine, x_display)
+from run_e2e import BANNER, ERROR_CAPTION, H1, H2, PROMPT_CAPTION, Test
+from tester_log import (BURNING, COMPLETE, NO_TESTER, PROGRAMMING_FAILED, RECONNECT, calls,
+                        programmed, verdicts)
 
 MESSAGES = {NO_TESTER, PROGRAMMING_FAILED, RECONNECT}
 # Faults that strike one exchange; an unplug or a garbage stream would end the soak's tester.

@@ -61,7 +61,6 @@ install(FILES ${COMMAND_LINE_DOC} ${PROJECT_SOURCE_DIR}/linux/debian/copyright $
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
 # No Debian revision: a native package, the project's version alone.
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)

@@ -5,6 +5,8 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "VIVAD")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware updater for the VIVAD USB Power Delivery tester")
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
+# Debug symbols would more than double the programs (the static C++ runtime's, on Windows).
+set(CPACK_STRIP_FILES TRUE)
 
 if(WIN32)
     # --- the Windows zip ---
@@ -35,10 +37,10 @@ if(WIN32)
     # into a folder of the same name.
     set(CPACK_PACKAGE_FILE_NAME
         vivad-updater-${PROJECT_VERSION}-windows-${WINDOWS_ZIP_ARCHITECTURE})
-    # The static C++ runtime's symbols would more than double vivad-flash.exe.
-    set(CPACK_STRIP_FILES TRUE)
-else()
+elseif(NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
     # --- the Debian package ---
+    # Not from a sanitized build: a binary that needs the sanitizers' runtime is not one to ship.
+    set(VIVAD_DEBIAN_PACKAGE ON)
     include(${CMAKE_CURRENT_LIST_DIR}/debian_package.cmake)
 endif()
 

@@ -13,6 +13,7 @@ vivad-flash.exe states the same version.
 """
 
 import argparse
+import re
 import shutil
 import subprocess
 import sys
@@ -107,14 +108,30 @@ def program_with_updater(unpacked, display):
     expect(verdicts(log, "exit"), [programmed(H2)], "verdict at exit")
 
 
-def flash_version(unpacked, display):
+def run_flash(unpacked, display, argument):
+    """The unpacked vivad-flash.exe with one argument: its exit code, output and errors."""
     program = unpacked.app / "vivad-flash.exe"
     completed = subprocess.run(
-        [unpacked.build.emulator, str(program), "--version"], cwd=unpacked.app,
+        [unpacked.build.emulator, str(program), argument], cwd=unpacked.app,
         env=wine_environment(unpacked.build, display), stdin=subprocess.DEVNULL,
         capture_output=True, timeout=WINE_RUN_TIMEOUT_S)
-    expect((completed.returncode, completed.stdout.decode("utf-8"), completed.stderr),
-           (0, FLASH_VERSION, b""), "vivad-flash --version: exit code, output, errors")
+    return completed.returncode, completed.stdout.decode("utf-8"), completed.stderr
+
+
+def exit_codes(text):
+    """The codes of an "Exit codes:" table as --help and the ReadMe print it."""
+    table = text.replace("\r\n", "\n").split("\nExit codes:\n", 1)[-1]
+    return re.findall(r"^\s+(\d+)  \S", table, re.M)
+
+
+def flash_version_and_exit_codes(unpacked, display):
+    expect(run_flash(unpacked, display, "--version"), (0, FLASH_VERSION, b""),
+           "vivad-flash --version: exit code, output, errors")
+    # The ReadMe keeps the exit codes by hand; they must be the program's own.
+    code, help_text, _ = run_flash(unpacked, display, "--help")
+    expect(code, 0, "vivad-flash --help: exit code")
+    readme = (unpacked.app / "ReadMe.txt").read_text()
+    expect(exit_codes(readme), exit_codes(help_text), "the ReadMe's exit codes against --help")
 
 
 def run(build, cpack, root):
@@ -143,7 +160,7 @@ def run(build, cpack, root):
                 for line in unpacked.log_lines()[-25:]:
                     print("   |", line)
                 raise
-            flash_version(unpacked, display)
+            flash_version_and_exit_codes(unpacked, display)
         finally:
             stop_wine(build)
 

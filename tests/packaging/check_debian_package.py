@@ -158,6 +158,21 @@ def sections(page):
     return {name: "\n".join(lines) for name, lines in found.items()}
 
 
+def help_exit_codes(program_help):
+    """The codes of the exit-code table that --help prints."""
+    return re.findall(r"^\s+(\d+)  \S", program_help.split("\nExit codes:\n", 1)[-1], re.M)
+
+
+def check_command_line_doc(root, program_help):
+    """The README's command-line section, as shipped, lists the program's exit codes: the table
+    is kept by hand there, so it is held to the program's own."""
+    doc = (root / DOC_DIR / "command-line.md").read_text()
+    doc_codes = re.findall(r"^\| (\d+) \|", doc, re.M)
+    help_codes = help_exit_codes(program_help)
+    check(help_codes and doc_codes == help_codes, "the documentation lists the program's exit codes",
+          f"--help: {help_codes}; command-line.md: {doc_codes}")
+
+
 def check_man_page(page, program_help, version):
     found = sections(page)
     check([name for name in found if name in MAN_SECTIONS] == MAN_SECTIONS,
@@ -177,7 +192,7 @@ def check_man_page(page, program_help, version):
         check(re.search(rf"^ {{7}}{re.escape(option)}$", options, re.M) is not None,
               f"OPTIONS: {option}", options)
     # The exit codes are the program's own, every one of them.
-    help_codes = re.findall(r"^\s+(\d+)  \S", program_help.split("\nExit codes:\n", 1)[-1], re.M)
+    help_codes = help_exit_codes(program_help)
     page_codes = re.findall(r"^ {7}(\d+)\s+\S", options.split("Exit codes:", 1)[-1], re.M)
     check(help_codes and page_codes == help_codes, "the page lists the program's exit codes",
           f"--help: {help_codes}; page: {page_codes}")
@@ -236,6 +251,7 @@ def main():
     check(version.returncode == 0 and version.stdout == f"vivad-flash {args.version}\n",
           f"the installed program says vivad-flash {args.version}", version.stdout + version.stderr)
     program_help = run([program, "--help"]).stdout
+    check_command_line_doc(root, program_help)
     if (root / MAN_PAGE).is_file():
         check_man_page(rendered_man_page(root), program_help, args.version)
 

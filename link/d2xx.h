@@ -1,7 +1,8 @@
 // The subset of the FTDI D2XX device library that the updater uses, declared under the
-// library's published names, types and constants. Each build supplies the definitions: the
-// Windows program forwards to FTD2XX.dll loaded at run time, the native build to the simulated
-// tester.
+// library's published names, types and constants; the framing constants in full, for the
+// Linux library that checks them. Each build supplies the definitions: the Windows program
+// forwards to FTD2XX.dll loaded at run time, the native build to the simulated tester, vivad-flash
+// on Linux to the ttys of the kernel's FTDI driver (linux/tty_d2xx.cpp).
 #pragma once
 
 #include <cstdint>
@@ -30,8 +31,12 @@ constexpr std::uint32_t FT_LIST_BY_INDEX = 0x40000000u;
 constexpr std::uint32_t FT_OPEN_BY_SERIAL_NUMBER = 1;
 
 constexpr std::uint8_t FT_BITS_8 = 8;
+constexpr std::uint8_t FT_BITS_7 = 7;
 constexpr std::uint8_t FT_STOP_BITS_1 = 0;
+constexpr std::uint8_t FT_STOP_BITS_2 = 2;
 constexpr std::uint8_t FT_PARITY_NONE = 0;
+constexpr std::uint8_t FT_PARITY_ODD = 1;
+constexpr std::uint8_t FT_PARITY_EVEN = 2;
 
 extern "C" {
 FT_STATUS FT_CALL FT_ListDevices(void* pvArg1, void* pvArg2, std::uint32_t dwFlags);

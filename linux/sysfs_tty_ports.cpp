@@ -111,8 +111,6 @@ std::optional<TtyPort> FtdiPortOf(const fs::path& classEntry, const std::string&
     found.name = classEntry.filename().string();
     found.node = devRoot + "/" + found.name;
     found.serial = AttributeText(usbDevice / "serial");
-    found.vendorId = AttributeText(usbDevice / "idVendor");
-    found.productId = AttributeText(usbDevice / "idProduct");
     return found;
 }
 

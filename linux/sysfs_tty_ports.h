@@ -14,8 +14,6 @@ struct TtyPort {
     std::string node;
     // The USB device's serial number; empty when it has none that can be read.
     std::string serial;
-    std::string vendorId;
-    std::string productId;
 };
 
 // Test settings: where sysfs and the device nodes are looked for instead of /sys and /dev.

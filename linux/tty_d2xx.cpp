@@ -2,6 +2,7 @@
 // kernel's FTDI driver (ftdi_sio), so that nothing beyond the program needs installing.
 #include "linux/tty_d2xx.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -23,11 +24,6 @@ static_assert(SERIAL_COPY_LIMIT <= SERIAL_NUMBER_BUFFER_SIZE);
 // Until FT_SetTimeouts says otherwise; finite, so that a caller that never sets them still
 // cannot wait for ever.
 constexpr std::uint32_t DEFAULT_TIMEOUT_MS = 5000;
-
-constexpr std::uint8_t FT_BITS_7 = 7;
-constexpr std::uint8_t FT_STOP_BITS_2 = 2;
-constexpr std::uint8_t FT_PARITY_ODD = 1;
-constexpr std::uint8_t FT_PARITY_EVEN = 2;
 
 struct TtyHandle {
     int fd = -1;

@@ -7,12 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
+
+#include "linux/monotonic_time.h"
 
 namespace {
-
-constexpr std::int64_t NS_PER_MS = 1'000'000;
-constexpr std::int64_t NS_PER_S = 1'000'000'000;
 
 struct BaudRateSpeed {
     std::uint32_t baudRate;
@@ -28,16 +26,6 @@ constexpr BaudRateSpeed BAUD_RATES[] = {
     {3000000, B3000000},
 };
 
-std::int64_t MonotonicNs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * NS_PER_S + now.tv_nsec;
-}
-
-timespec DurationOf(std::int64_t ns) {
-    return timespec{static_cast<time_t>(ns / NS_PER_S), static_cast<long>(ns % NS_PER_S)};
-}
-
 // Waits for `events` until `deadline`. False when the deadline has passed; a signal only makes
 // it look again. `revents` receives what poll reported.
 bool WaitForTty(int fd, short events, std::int64_t deadline, short& revents, bool& failed) {
@@ -47,7 +35,7 @@ bool WaitForTty(int fd, short events, std::int64_t deadline, short& revents, boo
             return false;
         }
         pollfd watched{fd, events, 0};
-        const timespec wait = DurationOf(remaining);
+        const timespec wait = TimespecOfNs(remaining);
         const int ready = ppoll(&watched, 1, &wait, nullptr);
         if (ready < 0 && errno == EINTR) {
             continue;
@@ -65,7 +53,8 @@ bool NothingNow(ssize_t result) {
     return result == 0 || (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
 }
 
-// Reads the settings, lets `change` alter them and applies them at once.
+// Reads the settings, lets `change` alter them and applies them at once. False, with errno
+// telling why, when the tty refuses.
 template <typename Change>
 bool ChangeTermios(int fd, Change change) {
     termios settings{};
@@ -78,6 +67,41 @@ bool ChangeTermios(int fd, Change change) {
         result = tcsetattr(fd, TCSANOW, &settings);
     } while (result != 0 && errno == EINTR);
     return result == 0;
+}
+
+// Moves `count` bytes, `step(done)` reading or writing those from byte `done` on as read(2) or
+// write(2) does, until all have gone or `timeoutMs` has passed; while the tty takes or gives
+// nothing, waits for `events` on it.
+template <typename Step>
+TtyTransfer TransferTty(int fd, short events, std::uint32_t count, std::uint32_t timeoutMs,
+                        Step step) {
+    const std::int64_t deadline =
+        MonotonicNs() + static_cast<std::int64_t>(timeoutMs) * MONOTONIC_NS_PER_MS;
+    TtyTransfer result;
+    bool hungUp = false;
+    while (result.count < count) {
+        const ssize_t moved = step(result.count);
+        if (moved > 0) {
+            result.count += static_cast<std::uint32_t>(moved);
+            continue;
+        }
+        if (moved < 0 && errno == EINTR) {
+            continue;
+        }
+        if (!NothingNow(moved) || hungUp) {
+            // EIO from a tty whose other end is gone, or nothing more after a hang-up.
+            result.failed = true;
+            break;
+        }
+        short revents = 0;
+        if (!WaitForTty(fd, events, deadline, revents, result.failed)) {
+            break;
+        }
+        // A hung-up tty still gives what it holds, or takes what it still can; the transfer ends
+        // at the first step after the hang-up that moves nothing.
+        hungUp = (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    }
+    return result;
 }
 
 }  // namespace
@@ -113,25 +137,18 @@ void CloseTty(int fd) {
 }
 
 bool ConfigureRawLink(int fd, speed_t speed, int& error) {
-    termios settings{};
-    if (tcgetattr(fd, &settings) != 0) {
-        error = errno;
-        return false;
-    }
-    cfmakeraw(&settings);
-    settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
-    settings.c_cflag |= CS8 | CLOCAL | CREAD;
-    settings.c_iflag &= ~(IXON | IXOFF | IXANY);
-    // Reads return at once with what is there; the timeouts are kept with poll.
-    settings.c_cc[VMIN] = 0;
-    settings.c_cc[VTIME] = 0;
-    cfsetispeed(&settings, speed);
-    cfsetospeed(&settings, speed);
-    int result = 0;
-    do {
-        result = tcsetattr(fd, TCSANOW, &settings);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0 || tcflush(fd, TCIOFLUSH) != 0) {
+    const bool set = ChangeTermios(fd, [speed](termios& settings) {
+        cfmakeraw(&settings);
+        settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+        settings.c_cflag |= CS8 | CLOCAL | CREAD;
+        settings.c_iflag &= ~(IXON | IXOFF | IXANY);
+        // Reads return at once with what is there; the timeouts are kept with poll.
+        settings.c_cc[VMIN] = 0;
+        settings.c_cc[VTIME] = 0;
+        cfsetispeed(&settings, speed);
+        cfsetospeed(&settings, speed);
+    });
+    if (!set || tcflush(fd, TCIOFLUSH) != 0) {
         error = errno;
         return false;
     }
@@ -145,15 +162,6 @@ std::optional<speed_t> SpeedOfBaudRate(std::uint32_t baudRate) {
         }
     }
     return std::nullopt;
-}
-
-std::uint32_t BaudRateOfSpeed(speed_t speed) {
-    for (const BaudRateSpeed& entry : BAUD_RATES) {
-        if (entry.speed == speed) {
-            return entry.baudRate;
-        }
-    }
-    return 0;
 }
 
 bool SetTtySpeed(int fd, speed_t speed) {
@@ -184,56 +192,13 @@ bool SetTtyFraming(int fd, int dataBits, bool twoStopBits, TtyParity parity) {
 
 TtyTransfer ReadTty(int fd, std::uint8_t* destination, std::uint32_t count,
                     std::uint32_t timeoutMs) {
-    const std::int64_t deadline = MonotonicNs() + static_cast<std::int64_t>(timeoutMs) * NS_PER_MS;
-    TtyTransfer result;
-    bool hungUp = false;
-    while (result.count < count) {
-        const ssize_t got = read(fd, destination + result.count, count - result.count);
-        if (got > 0) {
-            result.count += static_cast<std::uint32_t>(got);
-            continue;
-        }
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (!NothingNow(got) || hungUp) {
-            // EIO from a tty whose other end is gone, or nothing left after a hang-up.
-            result.failed = true;
-            break;
-        }
-        short revents = 0;
-        if (!WaitForTty(fd, POLLIN, deadline, revents, result.failed)) {
-            break;
-        }
-        // Whatever a hung-up tty still holds is read first; then the read ends.
-        hungUp = (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-    }
-    return result;
+    return TransferTty(fd, POLLIN, count, timeoutMs, [=](std::uint32_t done) {
+        return read(fd, destination + done, count - done);
+    });
 }
 
 TtyTransfer WriteTty(int fd, const std::uint8_t* source, std::uint32_t count,
                      std::uint32_t timeoutMs) {
-    const std::int64_t deadline = MonotonicNs() + static_cast<std::int64_t>(timeoutMs) * NS_PER_MS;
-    TtyTransfer result;
-    bool hungUp = false;
-    while (result.count < count) {
-        const ssize_t put = write(fd, source + result.count, count - result.count);
-        if (put > 0) {
-            result.count += static_cast<std::uint32_t>(put);
-            continue;
-        }
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (!NothingNow(put) || hungUp) {
-            result.failed = true;
-            break;
-        }
-        short revents = 0;
-        if (!WaitForTty(fd, POLLOUT, deadline, revents, result.failed)) {
-            break;
-        }
-        hungUp = (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-    }
-    return result;
+    return TransferTty(fd, POLLOUT, count, timeoutMs,
+                       [=](std::uint32_t done) { return write(fd, source + done, count - done); });
 }

@@ -24,8 +24,6 @@ bool ConfigureRawLink(int fd, speed_t speed, int& error);
 
 // The termios speed for a baud rate; none for a rate without one.
 std::optional<speed_t> SpeedOfBaudRate(std::uint32_t baudRate);
-// The baud rate of a termios speed; 0 for none known.
-std::uint32_t BaudRateOfSpeed(speed_t speed);
 
 enum class TtyParity { None, Odd, Even };
 

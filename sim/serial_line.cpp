@@ -6,9 +6,6 @@
 
 namespace {
 
-// The frame's markers as the tester knows them, apart from the updater's (see FrameOf).
-constexpr std::uint8_t STX = 0x02;
-constexpr std::uint8_t ETX = 0x03;
 // Never STX, so that the garbage stream never starts a frame.
 constexpr std::uint8_t GARBAGE_PATTERN[] = {0x55, 0xAA, 0x00, 0xFF, 0x13, 0x80};
 
@@ -77,7 +74,7 @@ std::vector<std::uint8_t> WithReplyFaults(SerialLine& line, std::uint32_t reques
         frame.resize(2 + (frame.size() - 2) / 2);
     }
     if (HasFault(line, request, FaultKind::StrayBytesFirst)) {
-        frame.insert(frame.begin(), {0x55, 0xAA, STX});
+        frame.insert(frame.begin(), {0x55, 0xAA, TESTER_STX});
     }
     return frame;
 }
@@ -87,18 +84,18 @@ std::vector<std::uint8_t> WithReplyFaults(SerialLine& line, std::uint32_t reques
 void TesterHears(SerialLine& line, TesterModel& tester, std::uint32_t request, std::uint8_t value,
                  std::int64_t arrival) {
     std::vector<std::uint8_t>& input = line.testerInput;
-    if (input.empty() && value != STX) {
+    if (input.empty() && value != TESTER_STX) {
         return;
     }
     input.push_back(value);
-    if (input.size() < 2 || input.size() < static_cast<std::size_t>(input[1]) + 4) {
+    if (input.size() < 2 || input.size() < input[1] + TESTER_FRAME_OVERHEAD) {
         return;
     }
     std::uint8_t check = 0;
     for (const std::uint8_t b : input) {
         check ^= b;
     }
-    const bool good = check == 0 && input.back() == ETX;
+    const bool good = check == 0 && input.back() == TESTER_ETX;
     const std::vector<std::uint8_t> payload(input.begin() + 2, input.end() - 2);
     input.clear();
     if (!good) {
@@ -153,16 +150,16 @@ std::optional<std::int64_t> VisibleTimeOf(const SerialLine& line, std::uint32_t 
 
 std::vector<std::uint8_t> FrameOf(const std::vector<std::uint8_t>& payload) {
     const std::size_t n = payload.size();
-    std::vector<std::uint8_t> frame(n + 4);
-    frame[0] = STX;
+    std::vector<std::uint8_t> frame(n + TESTER_FRAME_OVERHEAD);
+    frame[0] = TESTER_STX;
     frame[1] = static_cast<std::uint8_t>(n);
-    std::uint8_t check = STX ^ ETX ^ frame[1];
+    std::uint8_t check = TESTER_STX ^ TESTER_ETX ^ frame[1];
     for (std::size_t i = 0; i < n; ++i) {
         frame[2 + i] = payload[i];
         check ^= payload[i];
     }
     frame[n + 2] = check;
-    frame[n + 3] = ETX;
+    frame[n + 3] = TESTER_ETX;
     return frame;
 }
 

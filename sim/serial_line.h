@@ -3,6 +3,7 @@
 // and return a little after it, and scripted faults strike chosen exchanges.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -86,6 +87,13 @@ void QueueForHost(SerialLine& line, const std::vector<std::uint8_t>& bytes, std:
 
 // From `from` on, the line carries bytes without end, none of them STX.
 void StartGarbage(SerialLine& line, std::int64_t from);
+
+// The frame's shape as the tester knows it, apart from the updater's (link/frame_codec.h), for
+// the reason given at FrameOf.
+constexpr std::uint8_t TESTER_STX = 0x02;
+constexpr std::uint8_t TESTER_ETX = 0x03;
+// STX, length, checksum and ETX around the payload.
+constexpr std::size_t TESTER_FRAME_OVERHEAD = 4;
 
 // Frames a payload the way the tester and the PC both do. Written apart from the updater's own
 // encoder (link/frame_codec.cpp), as the tester's opcodes are apart from the updater's

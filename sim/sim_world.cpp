@@ -1,5 +1,7 @@
 #include "sim/sim_world.h"
 
+#include <cstdio>
+
 #include "sim/sim_clock.h"
 #include "sim/sim_world_state.h"
 
@@ -54,12 +56,16 @@ void ObserveSimCalls(SimCallObserver observer) {
 void StartScenario(const SimScenario& scenario) {
     std::lock_guard<std::mutex> lock(worldMutex);
     world.scenario = scenario;
-    ResetTester(world.tester, scenario.tester);
-    world.line = SerialLine{};
-    world.line.timing = scenario.timing;
-    world.line.faults = scenario.faults;
+    ResetTesterAndLine(scenario, world.tester, world.line);
     world.handles.clear();
     world.log.clear();
+}
+
+void ResetTesterAndLine(const SimScenario& scenario, TesterModel& tester, SerialLine& line) {
+    ResetTester(tester, scenario.tester);
+    line = SerialLine{};
+    line.timing = scenario.timing;
+    line.faults = scenario.faults;
 }
 
 void ReplaceSimDevices(const std::vector<SimDevice>& devices) {
@@ -106,4 +112,28 @@ std::string DescribeVerdict(const TesterModel& tester) {
         return text + ", image incomplete";
     }
     return text + (image.crcGood ? ", CRC-32 good: image programmed" : ", CRC-32 BAD");
+}
+
+std::string ImageCompletedLine(const TesterModel& tester, bool& wasComplete) {
+    const bool complete = tester.image.complete;
+    const bool justCompleted = complete && !wasComplete;
+    wasComplete = complete;
+    return justCompleted ? "image " + DescribeVerdict(tester) : std::string();
+}
+
+std::string HexOf(const std::uint8_t* bytes, std::size_t count) {
+    std::string text;
+    text.reserve(count * 3);
+    char hex[4];
+    for (std::size_t i = 0; i < count; ++i) {
+        std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : " %02X", bytes[i]);
+        text += hex;
+    }
+    return text;
+}
+
+std::string LogTimeOf(std::int64_t ns) {
+    char time[32];
+    std::snprintf(time, sizeof time, "%10.3f", static_cast<double>(ns) / NS_PER_MS);
+    return time;
 }

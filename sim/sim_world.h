@@ -2,6 +2,7 @@
 // every device-library call made to them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -55,6 +56,9 @@ void ObserveSimCalls(SimCallObserver observer);
 // Replaces the attached devices, the tester and its line; the log starts empty.
 void StartScenario(const SimScenario& scenario);
 
+// The scenario's tester, fresh, on a fresh line with the scenario's timing and faults.
+void ResetTesterAndLine(const SimScenario& scenario, TesterModel& tester, SerialLine& line);
+
 // Plugs and unplugs devices without touching open handles or the tester.
 void ReplaceSimDevices(const std::vector<SimDevice>& devices);
 
@@ -69,3 +73,12 @@ int SimOpenHandleCount();
 
 // One line saying whether the tester holds a whole image with a good CRC.
 std::string DescribeVerdict(const TesterModel& tester);
+
+// The log line "image " and the verdict when the tester's image has become complete since the
+// last call, which left what it saw in `wasComplete`; empty otherwise.
+std::string ImageCompletedLine(const TesterModel& tester, bool& wasComplete);
+
+// The simulator's logs, in one format for the simulated FTD2XX.dll, vivad-sim-pty and the tests
+// that read them: bytes as "02 01 0A", and a time as milliseconds in a column ("%10.3f").
+std::string HexOf(const std::uint8_t* bytes, std::size_t count);
+std::string LogTimeOf(std::int64_t ns);

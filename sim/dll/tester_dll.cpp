@@ -10,7 +10,6 @@
 #include <string>
 
 #include "sim/scenario_file.h"
-#include "sim/sim_clock.h"
 #include "sim/sim_world.h"
 
 namespace {
@@ -71,9 +70,7 @@ std::string HandleName(FT_HANDLE handle) {
 
 // One line per call: time in ms, function, handle, telling argument, bytes, status.
 std::string DescribeCall(const SimCall& call) {
-    char time[32];
-    std::snprintf(time, sizeof time, "%10.3f", static_cast<double>(call.atNs) / NS_PER_MS);
-    std::string line = std::string(time) + " " + call.function + " " + HandleName(call.handle);
+    std::string line = LogTimeOf(call.atNs) + " " + call.function + " " + HandleName(call.handle);
     char argument[48];
     const auto value = static_cast<unsigned long long>(call.argument);
     if (call.function == "FT_SetDataCharacteristics") {
@@ -90,12 +87,7 @@ std::string DescribeCall(const SimCall& call) {
             line += " serial=" + std::string(call.bytes.begin(), call.bytes.end());
         }
     } else if (!call.bytes.empty()) {
-        line += " bytes=";
-        char hex[4];
-        for (std::size_t i = 0; i < call.bytes.size(); ++i) {
-            std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : " %02X", call.bytes[i]);
-            line += hex;
-        }
+        line += " bytes=" + HexOf(call.bytes.data(), call.bytes.size());
     }
     return line + " -> " + StatusName(call.status);
 }
@@ -107,11 +99,10 @@ void OnCall(const SimCall& call) {
         handleNumbers[call.handle] = number;
     }
     WriteLogLine(DescribeCall(call));
-    const bool complete = SimTester().image.complete;
-    if (complete && !imageWasComplete) {
-        WriteLogLine("image " + DescribeVerdict(SimTester()));
+    const std::string completed = ImageCompletedLine(SimTester(), imageWasComplete);
+    if (!completed.empty()) {
+        WriteLogLine(completed);
     }
-    imageWasComplete = complete;
 }
 
 void Start() {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "sim/sim_clock.h"
+#include "sim/sim_world.h"
 
 namespace {
 std::FILE* logFile = nullptr;
@@ -31,18 +31,5 @@ void LogLine(const std::string& text) {
 }
 
 void LogAt(std::int64_t nowNs, const std::string& text) {
-    char time[32];
-    std::snprintf(time, sizeof time, "%10.3f ", static_cast<double>(nowNs) / NS_PER_MS);
-    LogLine(time + text);
-}
-
-std::string HexOf(const std::uint8_t* bytes, std::size_t count) {
-    std::string text;
-    text.reserve(count * 3);
-    char hex[4];
-    for (std::size_t i = 0; i < count; ++i) {
-        std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : " %02X", bytes[i]);
-        text += hex;
-    }
-    return text;
+    LogLine(LogTimeOf(nowNs) + " " + text);
 }

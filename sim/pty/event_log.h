@@ -12,5 +12,3 @@ void CloseEventLog();
 void LogLine(const std::string& text);
 // The line with the time in milliseconds in front, as the simulated FTD2XX.dll's log has it.
 void LogAt(std::int64_t nowNs, const std::string& text);
-
-std::string HexOf(const std::uint8_t* bytes, std::size_t count);

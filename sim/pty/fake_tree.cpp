@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -21,12 +24,15 @@ std::string Full(const FakeTree& tree, const std::string& relative) {
     return tree.root + "/" + relative;
 }
 
-// Readable by everyone, so that a test may run the updater as an unprivileged user.
+std::string ClassEntryPath(const std::string& name) {
+    return "sys/class/tty/" + name;
+}
+
 bool MakeDirectory(FakeTree& tree, const std::string& relative, std::string& error) {
     const std::string path = Full(tree, relative);
     if (mkdir(path.c_str(), 0755) == 0) {
         tree.created.push_back(path);
-        chmod(path.c_str(), 0755);  // whatever the umask
+        OpenToEveryone(path, true);
         return true;
     }
     struct stat status {};
@@ -63,7 +69,7 @@ bool WriteAttribute(FakeTree& tree, const std::string& relative, const std::stri
         return false;
     }
     tree.created.push_back(path);
-    chmod(path.c_str(), 0644);
+    OpenToEveryone(path, false);
     return true;
 }
 
@@ -79,18 +85,21 @@ bool MakeSymlink(FakeTree& tree, const std::string& relative, const std::string&
     return true;
 }
 
-// "../" once for each folder of `relative`, to climb from inside it back to where it starts.
-std::string UpFrom(const std::string& relative) {
-    std::string up;
-    for (std::size_t i = 0; i <= relative.size(); ++i) {
-        if (i == relative.size() || relative[i] == '/') {
-            up += "../";
-        }
-    }
-    return up;
+// The link `link` to `target`, both under the root, written as sysfs writes its links: up from
+// the link's folder to the folder holding the target, then the target's name.
+bool MakeSysfsLink(FakeTree& tree, const std::string& link, const std::string& target,
+                   std::string& error) {
+    const fs::path to(target);
+    const fs::path relative =
+        to.parent_path().lexically_relative(fs::path(link).parent_path()) / to.filename();
+    return MakeSymlink(tree, link, relative.string(), error);
 }
 
 }  // namespace
+
+void OpenToEveryone(const std::string& path, bool folder) {
+    chmod(path.c_str(), folder ? 0755 : 0644);
+}
 
 bool StartFakeTree(FakeTree& tree, const std::string& root, bool withTtyClass, std::string& error) {
     tree.root = root;
@@ -100,7 +109,7 @@ bool StartFakeTree(FakeTree& tree, const std::string& root, bool withTtyClass, s
     const std::string path = tree.root;
     if (mkdir(path.c_str(), 0755) == 0) {
         tree.created.push_back(path);
-        chmod(path.c_str(), 0755);
+        OpenToEveryone(path, true);
     } else if (errno != EEXIST) {
         error = Failure("cannot make the root", path);
         return false;
@@ -109,39 +118,48 @@ bool StartFakeTree(FakeTree& tree, const std::string& root, bool withTtyClass, s
            MakeDirectory(tree, "dev", error);
 }
 
-bool AddFtdiTty(FakeTree& tree, const std::string& name, int usbPort, bool hasSerial,
-                const std::string& serial, const std::string& node, std::string& error) {
-    const std::string usbDevice = std::string(USB_BUS) + "/1-" + std::to_string(usbPort);
-    const std::string interface = usbDevice + "/1-" + std::to_string(usbPort) + ":1.0";
+bool AddUsbSerialTty(FakeTree& tree, const std::string& name, const std::string& usbDevice,
+                     const std::optional<std::string>& serial, const std::string& driver,
+                     std::string& error) {
+    const std::string device = std::string(USB_BUS) + "/" + usbDevice;
+    const std::string interface = device + "/" + usbDevice + ":1.0";
     const std::string port = interface + "/" + name;
     const std::string classDevice = port + "/tty/" + name;
-    const std::string driver = "sys/bus/usb-serial/drivers/ftdi_sio";
-    const bool made =
-        MakeDirectories(tree, usbDevice, error) &&
-        (!hasSerial || WriteAttribute(tree, usbDevice + "/serial", serial, error)) &&
-        WriteAttribute(tree, usbDevice + "/idVendor", "0403", error) &&
-        WriteAttribute(tree, usbDevice + "/idProduct", "6001", error) &&
-        WriteAttribute(tree, usbDevice + "/manufacturer", "FTDI", error) &&
-        WriteAttribute(tree, usbDevice + "/product", "FT232R USB UART", error) &&
-        MakeDirectories(tree, driver, error) && MakeDirectories(tree, classDevice, error) &&
-        MakeSymlink(tree, port + "/driver", UpFrom(port.substr(4)) + driver.substr(4), error) &&
-        MakeSymlink(tree, classDevice + "/device", "../../../" + name, error) &&
-        MakeSymlink(tree, "sys/class/tty/" + name, "../../" + classDevice.substr(4), error);
-    return made && MakeSymlink(tree, "dev/" + name, node, error);
+    const std::string driverFolder = "sys/bus/usb-serial/drivers/" + driver;
+    return MakeDirectories(tree, device, error) &&
+           (!serial || WriteAttribute(tree, device + "/serial", *serial, error)) &&
+           WriteAttribute(tree, device + "/idVendor", "0403", error) &&
+           WriteAttribute(tree, device + "/idProduct", "6001", error) &&
+           WriteAttribute(tree, device + "/manufacturer", "FTDI", error) &&
+           WriteAttribute(tree, device + "/product", "FT232R USB UART", error) &&
+           MakeDirectories(tree, driverFolder, error) &&
+           MakeDirectories(tree, classDevice, error) &&
+           MakeSysfsLink(tree, port + "/driver", driverFolder, error) &&
+           MakeSysfsLink(tree, classDevice + "/device", port, error) &&
+           MakeSysfsLink(tree, ClassEntryPath(name), classDevice, error);
 }
 
-bool AddOtherTtys(FakeTree& tree, std::string& error) {
-    const std::string uart = "sys/devices/platform/serial8250";
-    const std::string uartTty = uart + "/tty/ttyS0";
-    const std::string uartDriver = "sys/bus/platform/drivers/serial8250";
-    const std::string console = "sys/devices/virtual/tty/tty0";
-    return MakeDirectories(tree, uartTty, error) && MakeDirectories(tree, uartDriver, error) &&
-           MakeSymlink(tree, uart + "/driver", UpFrom(uart.substr(4)) + uartDriver.substr(4),
-                       error) &&
-           MakeSymlink(tree, uartTty + "/device", "../../../serial8250", error) &&
-           MakeSymlink(tree, "sys/class/tty/ttyS0", "../../" + uartTty.substr(4), error) &&
-           MakeDirectories(tree, console, error) &&
-           MakeSymlink(tree, "sys/class/tty/tty0", "../../" + console.substr(4), error);
+bool AddPlatformTty(FakeTree& tree, const std::string& name, const std::string& driver,
+                    std::string& error) {
+    const std::string device = "sys/devices/platform/" + driver;
+    const std::string classDevice = device + "/tty/" + name;
+    const std::string driverFolder = "sys/bus/platform/drivers/" + driver;
+    return MakeDirectories(tree, classDevice, error) &&
+           MakeDirectories(tree, driverFolder, error) &&
+           MakeSysfsLink(tree, device + "/driver", driverFolder, error) &&
+           MakeSysfsLink(tree, classDevice + "/device", device, error) &&
+           MakeSysfsLink(tree, ClassEntryPath(name), classDevice, error);
+}
+
+bool AddVirtualTty(FakeTree& tree, const std::string& name, std::string& error) {
+    const std::string classDevice = "sys/devices/virtual/tty/" + name;
+    return MakeDirectories(tree, classDevice, error) &&
+           MakeSysfsLink(tree, ClassEntryPath(name), classDevice, error);
+}
+
+bool LinkDevNode(FakeTree& tree, const std::string& name, const std::string& target,
+                 std::string& error) {
+    return MakeSymlink(tree, "dev/" + name, target, error);
 }
 
 std::string DevLinkOf(const FakeTree& tree, const std::string& name) {
@@ -149,7 +167,7 @@ std::string DevLinkOf(const FakeTree& tree, const std::string& name) {
 }
 
 std::string ClassEntryOf(const FakeTree& tree, const std::string& name) {
-    return Full(tree, "sys/class/tty/" + name);
+    return Full(tree, ClassEntryPath(name));
 }
 
 bool RemoveCreated(FakeTree& tree, const std::string& path) {

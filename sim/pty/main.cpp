@@ -1,6 +1,7 @@
 // vivad-sim-pty: the simulated tester for the Linux updater, on pseudo-terminals behind a fake
-// sysfs, in real time. Prints "ready" once the devices are in place and serves until SIGTERM or
-// SIGINT. The updater finds it with VIVAD_SYSFS_ROOT=ROOT/sys and VIVAD_DEV_ROOT=ROOT/dev.
+// sysfs, in real time. Prints "ready" once the devices are in place and serves until SIGTERM,
+// SIGINT or SIGHUP. The updater finds it with VIVAD_SYSFS_ROOT=ROOT/sys and
+// VIVAD_DEV_ROOT=ROOT/dev.
 #include <sys/prctl.h>
 
 #include <csignal>
@@ -9,16 +10,16 @@
 #include <string>
 #include <string_view>
 
-#include "sim/scenario_file.h"
 #include "sim/pty/event_log.h"
 #include "sim/pty/pty_tester_server.h"
+#include "sim/scenario_file.h"
 
 namespace {
 
 constexpr char USAGE[] =
     "usage: vivad-sim-pty --scenario FILE --root DIR [--log FILE]\n"
     "  Serves the scenario's devices as ptys behind DIR/sys and DIR/dev; prints \"ready\"\n"
-    "  when they are in place and serves until SIGTERM or SIGINT.\n";
+    "  when they are in place and serves until SIGTERM, SIGINT or SIGHUP.\n";
 
 volatile std::sig_atomic_t stopRequested = 0;
 

@@ -3,7 +3,6 @@
 #include <poll.h>
 
 #include <algorithm>
-#include <cerrno>
 
 #include "sim/pty/event_log.h"
 #include "sim/sim_clock.h"
@@ -18,11 +17,15 @@ timespec DurationOf(std::int64_t ns) {
 }
 
 void LogVerdictIfCompleted(PtyTesterServer& server) {
-    const bool complete = server.tester.image.complete;
-    if (complete && !server.imageWasComplete) {
-        LogLine("image " + DescribeVerdict(server.tester));
+    const std::string completed = ImageCompletedLine(server.tester, server.imageWasComplete);
+    if (!completed.empty()) {
+        LogLine(completed);
     }
-    server.imageWasComplete = complete;
+}
+
+// While the server serves, a port's pty is closed only by unplugging it, and for good.
+bool Unplugged(const PtyPort& port) {
+    return port.endpoint.master < 0;
 }
 
 // The tester is gone: its pty hangs up, and its entries leave sysfs and /dev as a device
@@ -34,7 +37,6 @@ void Unplug(PtyTesterServer& server, std::size_t index) {
     RemoveCreated(server.tree, ClassEntryOf(server.tree, port.name));
     RemoveCreated(server.tree, DevLinkOf(server.tree, port.name));
     ClosePtyEndpoint(port.endpoint);
-    port.unplugged = true;
     if (server.replyPort == index) {
         server.replyPending.clear();
     }
@@ -56,7 +58,8 @@ void HandleFrame(PtyTesterServer& server, std::size_t index, const RequestFrame&
     if (linked) {
         server.replyPort = index;
     }
-    if (server.line.unplugged && !port.unplugged && port.device.isTester) {
+    // Frames come only from ports still plugged in, this one among them.
+    if (server.line.unplugged && port.device.isTester) {
         Unplug(server, index);
     }
     LogVerdictIfCompleted(server);
@@ -80,7 +83,7 @@ void HandleInput(PtyTesterServer& server, std::size_t index) {
     for (const RequestFrame& frame :
          FeedFramer(port.framer, input.bytes.data(), input.bytes.size(), now)) {
         HandleFrame(server, index, frame);
-        if (port.unplugged) {
+        if (Unplugged(port)) {
             return;
         }
     }
@@ -94,7 +97,7 @@ void HandleInput(PtyTesterServer& server, std::size_t index) {
 
 // Hands the master of the answering port every reply byte the line has made visible by now.
 void DeliverReplies(PtyTesterServer& server) {
-    if (!server.replyPort || server.ports[*server.replyPort].unplugged) {
+    if (!server.replyPort || Unplugged(server.ports[*server.replyPort])) {
         return;
     }
     if (server.replyPending.empty()) {
@@ -117,10 +120,7 @@ void DeliverReplies(PtyTesterServer& server) {
 
 bool StartPtyTesterServer(PtyTesterServer& server, const SimScenario& scenario,
                           const std::string& root, std::string& error) {
-    ResetTester(server.tester, scenario.tester);
-    server.line = SerialLine{};
-    server.line.timing = scenario.timing;
-    server.line.faults = scenario.faults;
+    ResetTesterAndLine(scenario, server.tester, server.line);
     if (!StartFakeTree(server.tree, root, !scenario.countQueryFails, error)) {
         return false;
     }
@@ -128,7 +128,9 @@ bool StartPtyTesterServer(PtyTesterServer& server, const SimScenario& scenario,
         LogLine("no ttys in sysfs: nothing can be listed");
         return true;
     }
-    if (!AddOtherTtys(server.tree, error)) {
+    // Ttys of other kinds, for discovery to pass over.
+    if (!AddPlatformTty(server.tree, "ttyS0", "serial8250", error) ||
+        !AddVirtualTty(server.tree, "tty0", error)) {
         return false;
     }
     for (std::size_t i = 0; i < scenario.devices.size(); ++i) {
@@ -139,9 +141,11 @@ bool StartPtyTesterServer(PtyTesterServer& server, const SimScenario& scenario,
             error = port.name + ": " + error;
             return false;
         }
-        if (!AddFtdiTty(server.tree, port.name, static_cast<int>(i) + 1,
-                        !port.device.serialQueryFails, port.device.serial, port.endpoint.slavePath,
-                        error)) {
+        const std::optional<std::string> serial =
+            port.device.serialQueryFails ? std::nullopt : std::optional(port.device.serial);
+        if (!AddUsbSerialTty(server.tree, port.name, "1-" + std::to_string(i + 1), serial,
+                             "ftdi_sio", error) ||
+            !LinkDevNode(server.tree, port.name, port.endpoint.slavePath, error)) {
             return false;
         }
         LogLine("device " + port.name + " " + port.device.serial + " -> " +
@@ -161,7 +165,7 @@ void ServePtyTester(PtyTesterServer& server, const volatile std::sig_atomic_t& s
         watched.clear();
         watchedPorts.clear();
         for (std::size_t i = 0; i < server.ports.size(); ++i) {
-            if (server.ports[i].unplugged) {
+            if (Unplugged(server.ports[i])) {
                 continue;
             }
             const bool waitingToWrite = server.replyPort == i && !server.replyPending.empty();

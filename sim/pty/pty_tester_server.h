@@ -19,9 +19,9 @@
 struct PtyPort {
     SimDevice device;
     std::string name;
+    // Closed for good when the device is unplugged.
     PtyEndpoint endpoint;
     RequestFramer framer;
-    bool unplugged = false;
 };
 
 struct PtyTesterServer {

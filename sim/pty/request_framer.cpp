@@ -1,24 +1,20 @@
 #include "sim/pty/request_framer.h"
 
-namespace {
-constexpr std::uint8_t STX = 0x02;
-// STX, length, checksum and ETX around the payload.
-constexpr std::size_t FRAME_OVERHEAD = 4;
-}  // namespace
+#include "sim/serial_line.h"
 
 std::vector<RequestFrame> FeedFramer(RequestFramer& framer, const std::uint8_t* bytes,
                                      std::size_t count, std::int64_t now) {
     std::vector<RequestFrame> frames;
     for (std::size_t i = 0; i < count; ++i) {
         if (framer.pending.empty()) {
-            if (bytes[i] != STX) {
+            if (bytes[i] != TESTER_STX) {
                 continue;
             }
             framer.startedAt = now;
         }
         framer.pending.push_back(bytes[i]);
         if (framer.pending.size() >= 2 &&
-            framer.pending.size() == framer.pending[1] + FRAME_OVERHEAD) {
+            framer.pending.size() == framer.pending[1] + TESTER_FRAME_OVERHEAD) {
             frames.push_back({std::move(framer.pending), framer.startedAt});
             framer.pending.clear();
         }

@@ -1,10 +1,12 @@
-// A sysfs tree and a /dev folder made by a test in a fresh temporary folder, laid out as the
-// kernel lays out serial ports, and pointed to by VIVAD_SYSFS_ROOT and VIVAD_DEV_ROOT while it
-// lives.
+// A sysfs tree and a /dev folder made by a test in a fresh temporary folder, laid out by the
+// simulator's builder of that layout (sim/pty/fake_tree.h), and pointed to by VIVAD_SYSFS_ROOT
+// and VIVAD_DEV_ROOT while it lives. A step that cannot be made fails the test.
 #pragma once
 
 #include <optional>
 #include <string>
+
+#include "sim/pty/fake_tree.h"
 
 class FakeSysfs {
   public:
@@ -15,7 +17,7 @@ class FakeSysfs {
 
     // A tty of a USB serial driver: class/tty/NAME -> the port's tty folder, whose device link
     // leads to the port; the port's driver link names `driver`; the USB device two levels up
-    // holds `serial` (none: no serial file) and the vendor and product IDs.
+    // holds `serial` (none: no serial file) and the chip's IDs and names.
     void AddUsbTty(const std::string& name, const std::string& usbDevice,
                    const std::optional<std::string>& serial,
                    const std::string& driver = "ftdi_sio");
@@ -26,7 +28,8 @@ class FakeSysfs {
     // dev/NAME as a symlink to `target`.
     void LinkNode(const std::string& name, const std::string& target);
 
-    // Makes the tree readable by everyone, for a test that drops its privileges.
+    // Makes the tree readable by everyone, for a test that drops its privileges: what is made
+    // in it already is, so only the temporary folder itself is left to open.
     void OpenToEveryone();
 
     const std::string& Root() const { return root_; }
@@ -38,4 +41,5 @@ class FakeSysfs {
 
   private:
     std::string root_;
+    FakeTree tree_;
 };

@@ -3,19 +3,14 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
-#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <thread>
 
 #include "link/clock.h"
+#include "tests/linux/interrupting_signal.h"
 
 namespace {
-
-std::atomic<int> pausesInterrupted{0};
-void CountSignal(int) {
-    pausesInterrupted.fetch_add(1);
-}
 
 TEST(MonotonicClock, CountsNanosecondsForward) {
     EXPECT_EQ(ClockTicksPerSecond(), 1'000'000'000);
@@ -25,13 +20,7 @@ TEST(MonotonicClock, CountsNanosecondsForward) {
 }
 
 TEST(MonotonicClock, APauseLastsItsLengthThoughASignalInterruptsIt) {
-    struct sigaction action {};
-    struct sigaction previous {};
-    action.sa_handler = CountSignal;
-    action.sa_flags = 0;  // no SA_RESTART, as the front end's Ctrl-C handler
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGUSR1, &action, &previous);
-    pausesInterrupted = 0;
+    const InterruptingSignal signal;
     const pthread_t sleeper = pthread_self();
     std::thread interrupter([sleeper] {
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
@@ -42,8 +31,7 @@ TEST(MonotonicClock, APauseLastsItsLengthThoughASignalInterruptsIt) {
     SleepMilliseconds(PAUSE_MS);
     const auto elapsed = std::chrono::steady_clock::now() - start;
     interrupter.join();
-    sigaction(SIGUSR1, &previous, nullptr);
-    EXPECT_EQ(pausesInterrupted.load(), 1);
+    EXPECT_EQ(signal.Caught(), 1);
     EXPECT_GE(elapsed, std::chrono::milliseconds(PAUSE_MS));
 }
 

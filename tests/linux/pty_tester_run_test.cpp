@@ -1,6 +1,5 @@
 // Whole update runs of the real core through the Linux device library, against the simulated
 // tester served on pseudo-terminals by vivad-sim-pty in real time.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -25,8 +24,8 @@
 #include "linux/sysfs_tty_ports.h"
 #include "linux/tty_d2xx.h"
 #include "tests/support/memory_firmware_folder.h"
-#include "tests/support/recording_host.h"
 #include "tests/support/pattern_bytes.h"
+#include "tests/support/recording_host.h"
 #include "update/firmware_image.h"
 #include "update/update_run.h"
 

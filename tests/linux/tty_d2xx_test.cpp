@@ -12,7 +12,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -27,6 +26,7 @@
 #include "linux/tty_d2xx.h"
 #include "linux/tty_port_io.h"
 #include "tests/linux/fake_sysfs.h"
+#include "tests/linux/interrupting_signal.h"
 
 namespace {
 
@@ -215,31 +215,6 @@ TEST_F(PtyLink, AReadOfASilentLineReturnsNothingWithStatusOk) {
     EXPECT_TRUE(read.bytes.empty());
 }
 
-// A handler installed without SA_RESTART, as the front end's Ctrl-C handler is: every wait it
-// interrupts fails with EINTR.
-std::atomic<int> signalsCaught{0};
-void CountSignal(int) {
-    signalsCaught.fetch_add(1);
-}
-
-class InterruptingSignal {
-  public:
-    InterruptingSignal() {
-        struct sigaction action {};
-        action.sa_handler = CountSignal;
-        action.sa_flags = 0;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGUSR1, &action, &previous_);
-        signalsCaught = 0;
-    }
-    ~InterruptingSignal() { sigaction(SIGUSR1, &previous_, nullptr); }
-    InterruptingSignal(const InterruptingSignal&) = delete;
-    InterruptingSignal& operator=(const InterruptingSignal&) = delete;
-
-  private:
-    struct sigaction previous_ {};
-};
-
 TEST_F(PtyLink, ASignalDoesNotCutAReadShortOfItsBytes) {
     InterruptingSignal signal;
     OpenTester(NEVER_MS);
@@ -254,7 +229,7 @@ TEST_F(PtyLink, ASignalDoesNotCutAReadShortOfItsBytes) {
     });
     const ReadResult read = Read(3);
     chip.join();
-    EXPECT_EQ(signalsCaught.load(), 2);
+    EXPECT_EQ(signal.Caught(), 2);
     EXPECT_EQ(read.status, FT_OK);
     EXPECT_EQ(read.bytes, (Bytes{0x11, 0x22, 0x33}));
 }
@@ -272,7 +247,7 @@ TEST_F(PtyLink, ASignalDoesNotCutAReadShortOfItsTimeout) {
     const ReadResult read = Read(4);
     const std::int64_t elapsed = MsSince(start);
     interrupter.join();
-    EXPECT_EQ(signalsCaught.load(), 1);
+    EXPECT_EQ(signal.Caught(), 1);
     EXPECT_GE(elapsed, TIMEOUT_MS);
     EXPECT_EQ(read.status, FT_OK);
     EXPECT_TRUE(read.bytes.empty());
@@ -452,66 +427,105 @@ INSTANTIATE_TEST_SUITE_P(
                       BaudRateCase{"ZeroRefused", 0, FT_INVALID_PARAMETER, B115200}),
     [](const ::testing::TestParamInfo<BaudRateCase>& info) { return info.param.label; });
 
-struct FramingCase {
+struct AcceptedFraming {
     const char* label;
     std::uint8_t wordLength;
     std::uint8_t stopBits;
     std::uint8_t parity;
-    FT_STATUS status;
-    tcflag_t flags;  // CSIZE, CSTOPB, PARENB and PARODD as the tty then has them
+    // The framing the tty is then given.
+    bool twoStopBits;
+    TtyParity ttyParity;
+    tcflag_t flags;  // CSIZE, CSTOPB, PARENB and PARODD as the settings then have them
+    // A pseudo-terminal keeps itself at 8 bits without parity whatever it is told, and refuses
+    // a framing of which it can take nothing at all (7N1); such a framing is checked in the
+    // settings only.
+    bool takenByAPty;
+};
+
+struct RefusedFraming {
+    const char* label;
+    std::uint8_t wordLength;
+    std::uint8_t stopBits;
+    std::uint8_t parity;
 };
 
 // Named by the label in test output, not dumped as bytes.
-void PrintTo(const FramingCase& c, std::ostream* os) {
+void PrintTo(const AcceptedFraming& c, std::ostream* os) {
+    *os << c.label;
+}
+void PrintTo(const RefusedFraming& c, std::ostream* os) {
     *os << c.label;
 }
 
-class Framings : public PtyLink, public ::testing::WithParamInterface<FramingCase> {};
+const AcceptedFraming ACCEPTED_FRAMINGS[] = {
+    {"EightNoneOne", FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE, false, TtyParity::None, CS8, true},
+    {"SevenEvenTwo", FT_BITS_7, FT_STOP_BITS_2, FT_PARITY_EVEN, true, TtyParity::Even,
+     CS7 | CSTOPB | PARENB, true},
+    {"SevenNoneOne", FT_BITS_7, FT_STOP_BITS_1, FT_PARITY_NONE, false, TtyParity::None, CS7, false},
+    {"EightOddOne", FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_ODD, false, TtyParity::Odd,
+     CS8 | PARENB | PARODD, true},
+};
+
+std::vector<AcceptedFraming> FramingsAPtyTakes() {
+    std::vector<AcceptedFraming> taken;
+    for (const AcceptedFraming& framing : ACCEPTED_FRAMINGS) {
+        if (framing.takenByAPty) {
+            taken.push_back(framing);
+        }
+    }
+    return taken;
+}
+
+const RefusedFraming REFUSED_FRAMINGS[] = {
+    {"NineBitsRefused", 9, FT_STOP_BITS_1, FT_PARITY_NONE},
+    {"OneAndAHalfStopBitsRefused", FT_BITS_8, 1, FT_PARITY_NONE},
+    {"MarkParityRefused", FT_BITS_8, FT_STOP_BITS_1, 3},
+};
+
+template <typename Case>
+std::string FramingName(const ::testing::TestParamInfo<Case>& info) {
+    return info.param.label;
+}
+
+// The stop bits and the parity's sense are what a pseudo-terminal shows of the framing set.
+constexpr tcflag_t PTY_SHOWN_FRAMING = CSTOPB | PARODD;
+
+class Framings : public PtyLink, public ::testing::WithParamInterface<AcceptedFraming> {};
 
 TEST_P(Framings, SetTheTtyFraming) {
     ASSERT_EQ(Open(), FT_OK);
     EXPECT_EQ(FT_SetDataCharacteristics(link, GetParam().wordLength, GetParam().stopBits,
                                         GetParam().parity),
-              GetParam().status);
-    // A pseudo-terminal keeps itself at 8 bits without parity whatever it is told; the stop
-    // bits and the parity's sense are what it shows of the framing set.
-    EXPECT_EQ(SlaveSettings().c_cflag & (CSTOPB | PARODD), GetParam().flags & (CSTOPB | PARODD));
+              FT_OK);
+    EXPECT_EQ(SlaveSettings().c_cflag & PTY_SHOWN_FRAMING, GetParam().flags & PTY_SHOWN_FRAMING);
 }
 
-class FramingSettings : public ::testing::TestWithParam<FramingCase> {};
+class RefusedFramings : public PtyLink, public ::testing::WithParamInterface<RefusedFraming> {};
+
+TEST_P(RefusedFramings, LeaveTheTtyAsItWas) {
+    ASSERT_EQ(Open(), FT_OK);
+    EXPECT_EQ(FT_SetDataCharacteristics(link, GetParam().wordLength, GetParam().stopBits,
+                                        GetParam().parity),
+              FT_INVALID_PARAMETER);
+    EXPECT_EQ(SlaveSettings().c_cflag & PTY_SHOWN_FRAMING, 0u);
+}
+
+class FramingSettings : public ::testing::TestWithParam<AcceptedFraming> {};
 
 // The framing written into the settings in full, as a real tty keeps it.
 TEST_P(FramingSettings, WriteTheFramingFlags) {
     termios settings{};
     settings.c_cflag = CS8 | CREAD | CLOCAL;
-    const std::uint8_t parity = GetParam().parity;
-    ApplyTtyFraming(settings, GetParam().wordLength, GetParam().stopBits == 2,
-                    parity == 1   ? TtyParity::Odd
-                    : parity == 2 ? TtyParity::Even
-                                  : TtyParity::None);
+    ApplyTtyFraming(settings, GetParam().wordLength, GetParam().twoStopBits, GetParam().ttyParity);
     EXPECT_EQ(settings.c_cflag & (CSIZE | CSTOPB | PARENB | PARODD), GetParam().flags);
     EXPECT_EQ(settings.c_cflag & (CREAD | CLOCAL), static_cast<tcflag_t>(CREAD | CLOCAL));
 }
 
-const auto FRAMING_CASES =
-    ::testing::Values(FramingCase{"EightNoneOne", 8, 0, 0, FT_OK, CS8},
-                      FramingCase{"SevenEvenTwo", 7, 2, 2, FT_OK, CS7 | CSTOPB | PARENB},
-                      FramingCase{"EightOddOne", 8, 0, 1, FT_OK, CS8 | PARENB | PARODD},
-                      FramingCase{"NineBitsRefused", 9, 0, 0, FT_INVALID_PARAMETER, CS8},
-                      FramingCase{"OneAndAHalfStopBitsRefused", 8, 1, 0, FT_INVALID_PARAMETER, CS8},
-                      FramingCase{"MarkParityRefused", 8, 0, 3, FT_INVALID_PARAMETER, CS8});
-
-std::string FramingName(const ::testing::TestParamInfo<FramingCase>& info) {
-    return info.param.label;
-}
-
-INSTANTIATE_TEST_SUITE_P(Framing, Framings, FRAMING_CASES, FramingName);
-INSTANTIATE_TEST_SUITE_P(
-    Framing, FramingSettings,
-    ::testing::Values(FramingCase{"EightNoneOne", 8, 0, 0, FT_OK, CS8},
-                      FramingCase{"SevenEvenTwo", 7, 2, 2, FT_OK, CS7 | CSTOPB | PARENB},
-                      FramingCase{"SevenNoneOne", 7, 0, 0, FT_OK, CS7},
-                      FramingCase{"EightOddOne", 8, 0, 1, FT_OK, CS8 | PARENB | PARODD}),
-    FramingName);
+INSTANTIATE_TEST_SUITE_P(Framing, Framings, ::testing::ValuesIn(FramingsAPtyTakes()),
+                         FramingName<AcceptedFraming>);
+INSTANTIATE_TEST_SUITE_P(Framing, RefusedFramings, ::testing::ValuesIn(REFUSED_FRAMINGS),
+                         FramingName<RefusedFraming>);
+INSTANTIATE_TEST_SUITE_P(Framing, FramingSettings, ::testing::ValuesIn(ACCEPTED_FRAMINGS),
+                         FramingName<AcceptedFraming>);
 
 }  // namespace

@@ -1,19 +1,12 @@
 #include "tests/support/sim_printers.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
 namespace {
 
 void PrintBytes(const std::vector<std::uint8_t>& bytes, std::ostream* os) {
-    *os << "{";
-    char hex[4];
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : " %02X", bytes[i]);
-        *os << hex;
-    }
-    *os << "}";
+    *os << "{" << HexOf(bytes.data(), bytes.size()) << "}";
 }
 
 const char* YesNo(bool value) {

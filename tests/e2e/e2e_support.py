@@ -17,6 +17,7 @@ import shutil
 import subprocess
 import tempfile
 import time
+import traceback
 from pathlib import Path
 
 SOURCE_DIR = Path(__file__).resolve().parents[2]
@@ -374,3 +375,24 @@ def start_wine(build, first_program, display=None, linger_s=30, timeout_s=60):
              "stderr": subprocess.DEVNULL, "timeout": timeout_s, "check": True}
     subprocess.run(["wineserver", f"-p{linger_s}"], env=env, **quiet)
     subprocess.run([build.emulator, str(first_program), "--version"], env=env, **quiet)
+
+
+def run_reported(label, body, report=lambda: None, close=lambda passed: None):
+    """Runs one test's `body`, and says how it went the way every harness does: its name, what
+    failed (with the traceback of anything but a failed check), `report()` of what the test saw,
+    and the time it took. `close(passed)` cleans up either way. Returns whether it passed."""
+    print(f"== {label}")
+    started = time.monotonic()
+    passed = False
+    try:
+        body()
+        passed = True
+    except Exception as e:  # every failure is reported the same way
+        print(f"FAILED {label}: {e}")
+        if not isinstance(e, E2EError):
+            traceback.print_exc()
+        report()
+    finally:
+        close(passed)
+    print(f"{'passed' if passed else 'FAILED'} {label} ({time.monotonic() - started:.1f} s)")
+    return passed

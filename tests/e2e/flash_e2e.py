@@ -19,13 +19,11 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
-import traceback
 from pathlib import Path
 
 import tester_log
-from e2e_support import (Build, E2EError, case_registry, ensure_prefix, expect, harness_arguments,
-                         start_wine, stop_wine, wine_environment, windows_path)
+from e2e_support import (Build, case_registry, E2EError, ensure_prefix, expect, harness_arguments,
+                         run_reported, start_wine, stop_wine, windows_path, wine_environment)
 from tester_log import (BURNING, COMPLETE, ENTER_BOOTLOADER_FRAME, FIRST_BLOCK_REQUEST,
                         IDENTIFY_FRAME, NO_TESTER, NOTHING_PROGRAMMED, PROBE_FRAME,
                         SEVERAL_TESTERS, START_REQUEST, VERSION_38, calls, image_total,
@@ -591,24 +589,14 @@ def trace_file_beyond_ascii(t):
 
 
 def run(build, name, keep):
-    print(f"== flash.{name}")
-    started = time.monotonic()
-    passed = False
     t = Test(build, name)
-    try:
-        CASES[name](t)
-        passed = True
-    except Exception as e:  # every failure is reported the same way
-        print(f"FAILED flash.{name}: {e}")
-        if not isinstance(e, E2EError):
-            traceback.print_exc()
-        t.report()
-    finally:
+
+    def close(passed):
         t.close(passed, keep)
         if keep:
             print("  kept", t.root)
-    print(f"{'passed' if passed else 'FAILED'} flash.{name} ({time.monotonic() - started:.1f} s)")
-    return passed
+
+    return run_reported(f"flash.{name}", lambda: CASES[name](t), t.report, close)
 
 
 def main():

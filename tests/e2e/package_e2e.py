@@ -18,13 +18,11 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
-import traceback
 import zipfile
 from pathlib import Path
 
-from e2e_support import (IDC_EXIT, IDC_PROGRAM, Build, Driver, E2EError, Installation,
-                         ensure_prefix, expect, start_wine, stop_wine, wine_environment,
+from e2e_support import (IDC_EXIT, IDC_PROGRAM, Build, Driver, E2EError, ensure_prefix, expect,
+                         Installation, run_reported, start_wine, stop_wine, wine_environment,
                          x_display)
 from run_e2e import H1, H2
 from tester_log import BURNING, COMPLETE, VERSION_38, programmed, scenario_errors, verdicts
@@ -176,22 +174,14 @@ def main():
     build = Build(args.build_dir, args.emulator)
     build.check()
     root = Path(tempfile.mkdtemp(prefix="vivad-package-e2e-"))
-    print("== package")
-    started = time.monotonic()
-    passed = False
-    try:
-        run(build, args.cpack, root)
-        passed = True
-    except Exception as e:  # every failure is reported the same way
-        print(f"FAILED package: {e}")
-        if not isinstance(e, E2EError):
-            traceback.print_exc()
-    finally:
+
+    def close(passed):
         if passed and not args.keep:
             shutil.rmtree(root, ignore_errors=True)
         else:
             print("  kept", root)
-    print(f"{'passed' if passed else 'FAILED'} package ({time.monotonic() - started:.1f} s)")
+
+    passed = run_reported("package", lambda: run(build, args.cpack, root), close=close)
     return 0 if passed else 1
 
 

@@ -13,12 +13,11 @@ import random
 import shutil
 import sys
 import time
-import traceback
 from pathlib import Path
 
-from e2e_support import (IDC_ABOUT, IDC_EXIT, IDC_PROGRAM, IDCANCEL, IDNO, IDOK, IDYES, Build,
-                         Driver, E2EError, Installation, case_registry, ensure_prefix, harness_arguments,
-                         expect, stop_wine, temporary_root, x_display)
+from e2e_support import (IDCANCEL, IDC_ABOUT, IDC_EXIT, IDC_PROGRAM, IDNO, IDOK, IDYES, Build,
+                         case_registry, Driver, E2EError, ensure_prefix, expect, harness_arguments,
+                         Installation, run_reported, stop_wine, temporary_root, x_display)
 from tester_log import (BURNING, COMPLETE, ENTER_BOOTLOADER_FRAME, FIRST_BLOCK_REQUEST,
                         IDENTIFY_FRAME, NO_FIRMWARE_FILE, NO_TESTER, NOTHING_PROGRAMMED,
                         PROGRAMMING_FAILED, RECONNECT, SEVERAL_TESTERS, VERSION_38, calls,
@@ -415,27 +414,17 @@ def about_during_run(t):
 
 
 def run(build, name, keep):
-    print(f"== {name}")
-    started = time.monotonic()
-    passed = False
     stop_wine(build)
     with x_display() as display:
         t = Test(build, display, name)
-        try:
-            CASES[name](t)
-            passed = True
-        except Exception as e:  # every failure is reported the same way
-            print(f"FAILED {name}: {e}")
-            if not isinstance(e, E2EError):
-                traceback.print_exc()
-            t.report()
-        finally:
+
+        def close(passed):
             t.close(passed, keep)
             if keep:
                 print("  kept", *t.roots)
             stop_wine(build)
-    print(f"{'passed' if passed else 'FAILED'} {name} ({time.monotonic() - started:.1f} s)")
-    return passed
+
+        return run_reported(name, lambda: CASES[name](t), t.report, close)
 
 
 def main():

@@ -6,7 +6,6 @@
 #include <limits>
 #include <set>
 #include <sstream>
-#include <stdexcept>
 #include <type_traits>
 #include <variant>
 #include <vector>
@@ -171,19 +170,15 @@ std::pair<std::uint32_t, LineFault> Fault(std::string_view value) {
     return {request, fault};
 }
 
-// How a key's value is read.
-enum class Parser {
-    YesNo,
-    // A whole number up to the largest the field holds.
-    Number,
+// How a whole-number field's value is read; for every other field its type alone decides: yes or
+// no, milliseconds with up to six decimals kept in nanoseconds, or bytes as two hex digits each.
+enum class Limit {
+    // Up to the largest the field holds.
+    FieldMax,
     // The same, but not 0.
-    NonZeroNumber,
+    NonZero,
     // A number with one decimal, kept in tenths, up to the largest the field holds.
     Tenths,
-    // Milliseconds with up to six decimals, kept in nanoseconds.
-    Milliseconds,
-    // Bytes as two hex digits each; may be empty, as a tester may answer with no payload.
-    HexBytes,
 };
 
 // The scenario's field a key sets.
@@ -192,33 +187,32 @@ using Field = std::variant<bool*, std::uint8_t*, std::uint16_t*, std::uint32_t*,
 
 struct Key {
     std::string_view name;
-    Parser parser;
     Field (*field)(SimScenario&);
+    Limit limit = Limit::FieldMax;
 };
 
-// Every key but device, devices and fault, whose lines do more than set one field: its name, how
-// its value is read, and the scenario's field it sets.
+// Every key but device, devices and fault, whose lines do more than set one field: its name, the
+// scenario's field it sets, and for a whole number how it is read.
 #define SCENARIO_FIELD(member) [](SimScenario& s) -> Field { return &s.member; }
 constexpr Key KEYS[] = {
-    {"count-query-fails", Parser::YesNo, SCENARIO_FIELD(countQueryFails)},
-    {"hardware-code", Parser::Number, SCENARIO_FIELD(tester.hardwareCode)},
-    {"firmware-version", Parser::Tenths, SCENARIO_FIELD(tester.firmwareTenths)},
-    {"answers-identify", Parser::YesNo, SCENARIO_FIELD(tester.answersIdentify)},
-    {"answers-probe", Parser::YesNo, SCENARIO_FIELD(tester.answersProbe)},
-    {"probe-reply", Parser::HexBytes, SCENARIO_FIELD(tester.probeReply)},
-    {"answers-enter-bootloader", Parser::YesNo, SCENARIO_FIELD(tester.answersEnterBootloader)},
-    {"starts-in-bootloader", Parser::YesNo, SCENARIO_FIELD(tester.startsInBootloader)},
-    {"bootloader-identify-reply", Parser::HexBytes, SCENARIO_FIELD(tester.bootloaderIdentifyReply)},
-    {"ready-status", Parser::Number, SCENARIO_FIELD(tester.readyStatus)},
-    {"answer-ms", Parser::Milliseconds, SCENARIO_FIELD(tester.answerNs)},
-    {"bootloader-start-ms", Parser::Milliseconds, SCENARIO_FIELD(tester.bootloaderStartNs)},
-    {"erase-ms", Parser::Milliseconds, SCENARIO_FIELD(tester.eraseNs)},
-    {"restart-after-programming-ms", Parser::Milliseconds,
-     SCENARIO_FIELD(tester.restartAfterProgrammingNs)},
-    {"baud-rate", Parser::NonZeroNumber, SCENARIO_FIELD(timing.baudRate)},
-    {"latency-ms", Parser::Milliseconds, SCENARIO_FIELD(timing.latencyNs)},
-    {"chip-packet-bytes", Parser::NonZeroNumber, SCENARIO_FIELD(timing.chipPacketBytes)},
-    {"read-overrun-ms", Parser::Milliseconds, SCENARIO_FIELD(timing.readOverrunNs)},
+    {"count-query-fails", SCENARIO_FIELD(countQueryFails)},
+    {"hardware-code", SCENARIO_FIELD(tester.hardwareCode)},
+    {"firmware-version", SCENARIO_FIELD(tester.firmwareTenths), Limit::Tenths},
+    {"answers-identify", SCENARIO_FIELD(tester.answersIdentify)},
+    {"answers-probe", SCENARIO_FIELD(tester.answersProbe)},
+    {"probe-reply", SCENARIO_FIELD(tester.probeReply)},
+    {"answers-enter-bootloader", SCENARIO_FIELD(tester.answersEnterBootloader)},
+    {"starts-in-bootloader", SCENARIO_FIELD(tester.startsInBootloader)},
+    {"bootloader-identify-reply", SCENARIO_FIELD(tester.bootloaderIdentifyReply)},
+    {"ready-status", SCENARIO_FIELD(tester.readyStatus)},
+    {"answer-ms", SCENARIO_FIELD(tester.answerNs)},
+    {"bootloader-start-ms", SCENARIO_FIELD(tester.bootloaderStartNs)},
+    {"erase-ms", SCENARIO_FIELD(tester.eraseNs)},
+    {"restart-after-programming-ms", SCENARIO_FIELD(tester.restartAfterProgrammingNs)},
+    {"baud-rate", SCENARIO_FIELD(timing.baudRate), Limit::NonZero},
+    {"latency-ms", SCENARIO_FIELD(timing.latencyNs)},
+    {"chip-packet-bytes", SCENARIO_FIELD(timing.chipPacketBytes), Limit::NonZero},
+    {"read-overrun-ms", SCENARIO_FIELD(timing.readOverrunNs)},
 };
 #undef SCENARIO_FIELD
 
@@ -231,31 +225,28 @@ const Key* FindKey(std::string_view name) {
     return nullptr;
 }
 
-// A whole number read by `parser` into a field of type T, whose largest value is the limit.
+// A whole number read as `limit` says into a field of type T, whose largest value bounds it.
 template <typename T>
-T NumberFor(Parser parser, std::string_view value, const char* what) {
+T NumberFor(Limit limit, std::string_view value, const char* what) {
     constexpr std::uint64_t max = std::numeric_limits<T>::max();
-    switch (parser) {
-        case Parser::Number:
-            return static_cast<T>(Unsigned(value, max, what));
-        case Parser::NonZeroNumber: {
-            const std::uint64_t number = Unsigned(value, max, what);
-            if (number == 0) {
-                throw LineError{std::string(what) + " must not be 0"};
-            }
-            return static_cast<T>(number);
+    if (limit == Limit::Tenths) {
+        const std::uint64_t tenths = Scaled(value, 1, what);
+        if (tenths > max) {
+            throw LineError{std::string(what) + " must be at most " + std::to_string(max / 10) +
+                            "." + std::to_string(max % 10)};
         }
-        case Parser::Tenths: {
-            const std::uint64_t tenths = Scaled(value, 1, what);
-            if (tenths > max) {
-                throw LineError{std::string(what) + " must be at most " + std::to_string(max / 10) +
-                                "." + std::to_string(max % 10)};
-            }
-            return static_cast<T>(tenths);
-        }
-        default:
-            throw std::logic_error(std::string(what) + ": no number parser");
+        return static_cast<T>(tenths);
     }
+    const std::uint64_t number = Unsigned(value, max, what);
+    if (limit == Limit::NonZero && number == 0) {
+        throw LineError{std::string(what) + " must not be 0"};
+    }
+    return static_cast<T>(number);
+}
+
+// Only reply bytes may be left empty: a tester may answer with an empty payload.
+bool MayBeEmpty(const Key& key, SimScenario& scenario) {
+    return std::holds_alternative<std::vector<std::uint8_t>*>(key.field(scenario));
 }
 
 void SetField(const Key& key, SimScenario& scenario, std::string_view value) {
@@ -265,22 +256,14 @@ void SetField(const Key& key, SimScenario& scenario, std::string_view value) {
         [&](auto* field) {
             using T = std::remove_pointer_t<decltype(field)>;
             if constexpr (std::is_same_v<T, bool>) {
-                if (key.parser != Parser::YesNo) {
-                    throw std::logic_error(name + ": a yes-or-no field");
-                }
                 *field = YesNo(value, what);
             } else if constexpr (std::is_same_v<T, std::int64_t>) {
-                if (key.parser != Parser::Milliseconds) {
-                    throw std::logic_error(name + ": a duration field");
-                }
                 *field = Milliseconds(value, what);
             } else if constexpr (std::is_same_v<T, std::vector<std::uint8_t>>) {
-                if (key.parser != Parser::HexBytes) {
-                    throw std::logic_error(name + ": a byte-list field");
-                }
+                // May be empty, as a tester may answer with no payload.
                 *field = HexBytes(value, what);
             } else {
-                *field = NumberFor<T>(key.parser, value, what);
+                *field = NumberFor<T>(key.limit, value, what);
             }
         },
         key.field(scenario));
@@ -343,8 +326,7 @@ std::optional<SimScenario> ParseScenarioText(std::string_view text, std::string&
             if (known == nullptr) {
                 throw LineError{"unknown key \"" + std::string(key) + "\""};
             }
-            // Only reply bytes may be left empty: a tester may answer with an empty payload.
-            if (value.empty() && known->parser != Parser::HexBytes) {
+            if (value.empty() && !MayBeEmpty(*known, scenario)) {
                 throw LineError{"\"" + std::string(key) + "\" needs a value"};
             }
             SetField(*known, scenario, value);

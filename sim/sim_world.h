@@ -16,11 +16,14 @@ struct SimDevice {
     bool openFails = false;
     // The by-index serial-number query for this device fails and writes nothing.
     bool serialQueryFails = false;
-    // The by-index query fills the caller's whole 64-byte buffer from the serial number and
-    // writes no terminator after it, as a library reporting a serial of 64 or more characters
-    // might. Otherwise a serial number is cut to 63 characters and terminated.
+    // The by-index query copies the serial number into the caller's 64-byte buffer, filling it
+    // whole when the serial is that long, and writes no terminator after it, as a library
+    // reporting a serial of 64 or more characters might; a shorter serial is copied without its
+    // terminator, the rest of the buffer left as it was. Otherwise a serial number is cut to 63
+    // characters and terminated.
     bool serialUnterminated = false;
-    // Whether the tester's firmware is behind this device; by default, when the serial says so.
+    // Whether the tester's firmware is behind this device: by default it is, whatever the serial;
+    // only a scenario file's device line derives it from the serial's prefix.
     bool isTester = true;
 
     bool operator==(const SimDevice&) const = default;

@@ -23,19 +23,12 @@ class BootloaderTransferTest : public SimFixture {
 
     void SetUp() override {
         SimFixture::SetUp();
-        scenario_ = SimScenario{};
         scenario_.tester.startsInBootloader = true;
-    }
-
-    void Fault(std::uint32_t request, FaultKind kind) {
-        LineFault fault;
-        fault.kind = kind;
-        scenario_.faults.emplace(request, fault);
     }
 
     void FaultRange(std::uint32_t first, int count, FaultKind kind) {
         for (int i = 0; i < count; ++i) {
-            Fault(first + static_cast<std::uint32_t>(i), kind);
+            AddFault(scenario_, first + static_cast<std::uint32_t>(i), kind);
         }
     }
 
@@ -130,9 +123,7 @@ TEST_P(BlockCutTest, CutsTheImageIntoBlocksOf192WithAShortLastBlock) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FileLengths, BlockCutTest, testing::ValuesIn(BLOCK_CUT_CASES),
-                         [](const testing::TestParamInfo<BlockCutCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         testing::PrintToStringParamName());
 
 TEST_F(BootloaderTransferTest, EmptyFileGoesOutAsOneSevenByteBlock) {
     ASSERT_EQ(Transfer(0), RunEnding::ProgrammingComplete);
@@ -200,26 +191,24 @@ class RetryLimitTest : public BootloaderTransferTest,
 TEST_P(RetryLimitTest, StartAndReadinessAreRetriedUpToTheirLimits) {
     const RetryCase& c = GetParam();
     for (const auto& [request, kind] : c.faults) {
-        Fault(request, kind);
+        AddFault(scenario_, request, kind);
     }
     EXPECT_EQ(Transfer(500), c.expected);
     EXPECT_EQ(SentCount(CMD_START_PROGRAMMING), c.startSends);
     const auto payloads = SentPayloads();
     EXPECT_EQ(std::count(payloads.begin(), payloads.end(), Bytes({0xFF, 0xFF, 0xFF})),
               c.querySends);
-    EXPECT_EQ(c.expected == RunEnding::ProgrammingComplete,
-              static_cast<bool>(TesterHoldsTheImage()))
-        << DescribeVerdict(SimTester());
-    if (c.expected != RunEnding::ProgrammingComplete) {
+    if (c.expected == RunEnding::ProgrammingComplete) {
+        EXPECT_TRUE(TesterHoldsTheImage());
+    } else {
+        EXPECT_FALSE(TesterHoldsTheImage());
         EXPECT_TRUE(BlocksSent().empty()) << "no block after a failed start or query";
         EXPECT_EQ(HostTexts(HostEvent::Kind::Line).size(), 1u) << "only the burning line";
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, RetryLimitTest, testing::ValuesIn(RETRY_CASES),
-                         [](const testing::TestParamInfo<RetryCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         testing::PrintToStringParamName());
 
 TEST_F(BootloaderTransferTest, ABlockHasFourSendsAndTheNextBlockFourAgain) {
     // Block 1 is acknowledged only at its fourth send; block 2 likewise.
@@ -238,9 +227,9 @@ TEST_F(BootloaderTransferTest, AFourthFailedSendEndsTheTransferWithNoFifth) {
 }
 
 TEST_F(BootloaderTransferTest, AnAcknowledgementWithAnotherNumberIsASendThatFailed) {
-    Fault(BLOCK0 + 1, FaultKind::PreviousBlockNumber);
-    Fault(BLOCK0 + 2, FaultKind::EmptyReply);
-    Fault(BLOCK0 + 3, FaultKind::CutReply);
+    AddFault(scenario_, BLOCK0 + 1, FaultKind::PreviousBlockNumber);
+    AddFault(scenario_, BLOCK0 + 2, FaultKind::EmptyReply);
+    AddFault(scenario_, BLOCK0 + 3, FaultKind::CutReply);
     EXPECT_EQ(Transfer(1000), RunEnding::ProgrammingComplete);
     EXPECT_EQ(BlocksSent(), std::vector<int>({0, 1, 1, 1, 1, 2, 3, 4, 5}));
     // Every resend carries the same number and data.
@@ -254,10 +243,7 @@ TEST_F(BootloaderTransferTest, AnAcknowledgementWithAnotherNumberIsASendThatFail
 TEST_F(BootloaderTransferTest, ALateAcknowledgementAcknowledgesTheResend) {
     // Block 1's acknowledgement comes after its wait and is taken as the resend's. From then on
     // every reply read is the one to the send before, so each block goes out twice.
-    LineFault late;
-    late.kind = FaultKind::LateReply;
-    late.lateByNs = 1100 * NS_PER_MS;
-    scenario_.faults.emplace(BLOCK0 + 1, late);
+    AddFault(scenario_, BLOCK0 + 1, FaultKind::LateReply, 1100 * NS_PER_MS);
     EXPECT_EQ(Transfer(1000), RunEnding::ProgrammingComplete);
     EXPECT_EQ(BlocksSent(), std::vector<int>({0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5}));
     EXPECT_TRUE(TesterHoldsTheImage());
@@ -268,11 +254,8 @@ TEST_F(BootloaderTransferTest, AStaleReadinessReplyIsNeverTakenForBlockZerosAckn
     // still on its way when block 0 goes out, and it reads exactly like block 0's
     // acknowledgement. Block 0 itself is lost: the one-block image must be sent again, not
     // reported complete.
-    LineFault late;
-    late.kind = FaultKind::LateReply;
-    late.lateByNs = 2500 * NS_PER_MS;
-    scenario_.faults.emplace(START, late);
-    Fault(BLOCK0 + 2, FaultKind::CorruptRequest);
+    AddFault(scenario_, START, FaultKind::LateReply, 2500 * NS_PER_MS);
+    AddFault(scenario_, BLOCK0 + 2, FaultKind::CorruptRequest);
     EXPECT_EQ(Transfer(100), RunEnding::ProgrammingComplete);
     EXPECT_EQ(BlocksSent(), std::vector<int>({0, 0}));
     EXPECT_TRUE(TesterHoldsTheImage());

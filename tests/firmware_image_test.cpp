@@ -100,7 +100,8 @@ class LoadFirmwareImageTest : public SimFixture {
 
 struct RevisionFileCase {
     HardwareRevision revision;
-    const char16_t* path;
+    // The file looked for beside the executable.
+    const char16_t* file;
 };
 
 void PrintTo(const RevisionFileCase& c, std::ostream* os) {
@@ -113,17 +114,16 @@ class RevisionFileTest : public LoadFirmwareImageTest,
 TEST_P(RevisionFileTest, PicksTheFileForTheRevisionBesideTheExecutable) {
     EXPECT_EQ(Load(GetParam().revision), ImageLoadResult::FileNotFound);
     ASSERT_EQ(TestFolder().openedPaths.size(), 1u);
-    EXPECT_EQ(TestFolder().openedPaths[0], GetParam().path);
+    EXPECT_EQ(TestFolder().openedPaths[0], BesideExecutable(GetParam().file));
 }
 
 INSTANTIATE_TEST_SUITE_P(Revisions, RevisionFileTest,
-                         testing::Values(RevisionFileCase{20, u"C:\\Tools\\VIVAD\\VIVAD-h2.0.bin"},
-                                         RevisionFileCase{10, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
-                                         RevisionFileCase{0, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
-                                         RevisionFileCase{19, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
-                                         RevisionFileCase{21, u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"},
-                                         RevisionFileCase{255,
-                                                          u"C:\\Tools\\VIVAD\\VIVAD-h1.0.bin"}),
+                         testing::Values(RevisionFileCase{20, u"VIVAD-h2.0.bin"},
+                                         RevisionFileCase{10, u"VIVAD-h1.0.bin"},
+                                         RevisionFileCase{0, u"VIVAD-h1.0.bin"},
+                                         RevisionFileCase{19, u"VIVAD-h1.0.bin"},
+                                         RevisionFileCase{21, u"VIVAD-h1.0.bin"},
+                                         RevisionFileCase{255, u"VIVAD-h1.0.bin"}),
                          [](const testing::TestParamInfo<RevisionFileCase>& info) {
                              return "Code" + std::to_string(info.param.revision);
                          });
@@ -179,9 +179,7 @@ TEST_P(FileProblemTest, EndsWithItsOwnResultAndLeavesNoBuffer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, FileProblemTest, testing::ValuesIn(FILE_PROBLEM_CASES),
-                         [](const testing::TestParamInfo<FileProblemCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         testing::PrintToStringParamName());
 
 TEST_F(LoadFirmwareImageTest, MissingFileIsNotFound) {
     PutFirmwareFile(u"VIVAD-h1.0.bin", PatternBytes(10));
@@ -195,14 +193,6 @@ std::u16string ExecutableIn(std::size_t folderLength) {
     folder.append(folderLength - 4, u'd');
     folder += u'\\';
     return folder + u"vivad-updater.exe";
-}
-
-// The firmware file's path beside `executable`, or the bare name when it names no folder.
-std::u16string Beside(const std::u16string& executable, std::u16string_view name) {
-    const std::size_t slash = executable.rfind(u'\\');
-    const std::u16string folder =
-        slash == std::u16string::npos ? u"" : executable.substr(0, slash + 1);
-    return folder + std::u16string(name);
 }
 
 struct PathCase {
@@ -231,20 +221,18 @@ TEST_P(FirmwarePathTest, PathsThatCannotBeFormedWholeAreNotTried) {
     const PathCase& c = GetParam();
     TestFolder().executablePath = c.executable;
     // The file is there, beside the executable or by its bare name, whatever the path's fate.
-    TestFolder().files[Beside(c.executable, u"VIVAD-h1.0.bin")].bytes = PatternBytes(10);
+    PutFirmwareFile(u"VIVAD-h1.0.bin", PatternBytes(10));
     EXPECT_EQ(Load(10), c.expected);
     if (c.expected == ImageLoadResult::Loaded) {
         EXPECT_EQ(TestFolder().openedPaths,
-                  std::vector<std::u16string>({Beside(c.executable, u"VIVAD-h1.0.bin")}));
+                  std::vector<std::u16string>({BesideExecutable(u"VIVAD-h1.0.bin")}));
     } else {
         EXPECT_TRUE(TestFolder().openedPaths.empty());
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Executables, FirmwarePathTest, testing::ValuesIn(PATH_CASES),
-                         [](const testing::TestParamInfo<PathCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         testing::PrintToStringParamName());
 
 #if defined(__SANITIZE_ADDRESS__)
 #define UNDER_ADDRESS_SANITIZER 1

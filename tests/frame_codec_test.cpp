@@ -81,14 +81,6 @@ class FrameExchangeTest : public SimFixture {
 
     Bytes Received() const { return Bytes(frame_.bytes, frame_.bytes + frame_.ReplyLength() + 4); }
 
-    int ReadCalls() const {
-        int count = 0;
-        for (const auto& call : SimCallLog()) {
-            count += call.function == "FT_Read" ? 1 : 0;
-        }
-        return count;
-    }
-
     static constexpr std::uint8_t SENTINEL = 0xEE;
     std::int64_t overrunNs = NS_PER_MS;
     FrameBuffer frame_;
@@ -176,15 +168,13 @@ TEST_P(ReceiveFrameTest, HuntsForTheReply) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Arrivals, ReceiveFrameTest, testing::ValuesIn(RECEIVE_CASES),
-                         [](const testing::TestParamInfo<ReceiveCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         testing::PrintToStringParamName());
 
 TEST_F(FrameExchangeTest, StrayBytesAreReadOneAtATime) {
     Arrive(5, {0x55, 0x00, 0xFF, 0x02, 0x01, 0x0A, 0x0A, 0x03});
     ASSERT_TRUE(ReceiveFrame(frame_, 1000));
     // Three stray bytes, STX, length, body: one read each.
-    EXPECT_EQ(ReadCalls(), 6);
+    EXPECT_EQ(Calls("FT_Read").size(), 6u);
 }
 
 TEST_F(FrameExchangeTest, LongestReplyFillsTheBufferUpToByte258) {
@@ -231,8 +221,6 @@ struct ExactTimeoutCase {
     std::uint32_t timeoutMs;
     // How late a timed-out read returns.
     std::int64_t overrunNs;
-    // When a call on a silent line returns.
-    std::int64_t silentReturnNs;
 };
 
 void PrintTo(const ExactTimeoutCase& c, std::ostream* os) {
@@ -241,29 +229,6 @@ void PrintTo(const ExactTimeoutCase& c, std::ostream* os) {
 
 constexpr std::int64_t PAUSE_NS = EMPTY_READ_PAUSE_MS * NS_PER_MS;
 
-// A silent line's call: when the first empty read returns within the count, the pause and a
-// second read follow.
-constexpr std::int64_t TwoReads(std::uint32_t timeoutMs, std::int64_t overrunNs) {
-    return 2 * (timeoutMs * NS_PER_MS + overrunNs) + PAUSE_NS;
-}
-
-// Calls whose first empty read comes back within the count: elapsed equal to the timeout is not
-// past it ('>', not '>='), and 999 ns past is no whole microsecond past.
-const ExactTimeoutCase WITHIN_THE_COUNT[] = {
-    {"Timeout100msReadBackAtTheTimeout", 100, 0, TwoReads(100, 0)},
-    {"Timeout1000msReadBackAtTheTimeout", 1000, 0, TwoReads(1000, 0)},
-    {"Timeout2000msReadBackAtTheTimeout", 2000, 0, TwoReads(2000, 0)},
-    {"Timeout1000msRead999nsLate", 1000, 999, TwoReads(1000, 999)},
-    {"Timeout2000msRead999nsLate", 2000, 999, TwoReads(2000, 999)},
-};
-
-// One microsecond past ends the call at once.
-const ExactTimeoutCase PAST_THE_COUNT[] = {
-    {"Timeout100msRead1usLate", 100, 1000, 100 * NS_PER_MS + 1000},
-    {"Timeout1000msRead1usLate", 1000, 1000, 1000 * NS_PER_MS + 1000},
-    {"Timeout2000msRead1usLate", 2000, 1000, 2000 * NS_PER_MS + 1000},
-};
-
 class ExactTimeoutTest : public FrameExchangeTest,
                          public testing::WithParamInterface<ExactTimeoutCase> {
   protected:
@@ -271,85 +236,87 @@ class ExactTimeoutTest : public FrameExchangeTest,
         overrunNs = GetParam().overrunNs;
         FrameExchangeTest::SetUp();
     }
+
+    // How long one read on a silent line lasts: its timeout, then the overrun.
+    static std::int64_t ReadNs() { return GetParam().timeoutMs * NS_PER_MS + GetParam().overrunNs; }
 };
 
-TEST_P(ExactTimeoutTest, SilentLineEndsTheCallAtAnExactTime) {
+// Calls whose first empty read comes back within the count: elapsed equal to the timeout is not
+// past it ('>', not '>='), and 999 ns past is no whole microsecond past.
+const ExactTimeoutCase WITHIN_THE_COUNT[] = {
+    // Back at the timeout exactly.
+    {"Timeout100msReadBackAtTheTimeout", 100, 0},
+    {"Timeout1000msReadBackAtTheTimeout", 1000, 0},
+    {"Timeout2000msReadBackAtTheTimeout", 2000, 0},
+    // Back 999 ns after it.
+    {"Timeout1000msRead999nsLate", 1000, 999},
+    {"Timeout2000msRead999nsLate", 2000, 999},
+};
+
+class WithinTheCountTest : public ExactTimeoutTest {};
+
+// The pause and a second read follow the first.
+TEST_P(WithinTheCountTest, SilentLineEndsTheCallAfterTwoReads) {
     EXPECT_FALSE(ReceiveFrame(frame_, GetParam().timeoutMs));
-    EXPECT_EQ(SimNow(), GetParam().silentReturnNs);
+    EXPECT_EQ(SimNow(), ReadNs() + PAUSE_NS + ReadNs());
 }
 
-std::string ExactTimeoutName(const testing::TestParamInfo<ExactTimeoutCase>& info) {
-    return info.param.name;
-}
-
-INSTANTIATE_TEST_SUITE_P(WithinTheCount, ExactTimeoutTest, testing::ValuesIn(WITHIN_THE_COUNT),
-                         ExactTimeoutName);
-INSTANTIATE_TEST_SUITE_P(PastTheCount, ExactTimeoutTest, testing::ValuesIn(PAST_THE_COUNT),
-                         ExactTimeoutName);
-
-// Where the first read came back within the count, a reply during the second read is taken.
-class SecondReadTest : public ExactTimeoutTest {};
-
-TEST_P(SecondReadTest, AReplyDuringTheSecondReadIsStillTaken) {
-    const ExactTimeoutCase& c = GetParam();
-    const std::int64_t secondReadNs = c.timeoutMs * NS_PER_MS + c.overrunNs + PAUSE_NS;
-    const std::int64_t replyNs = secondReadNs + c.timeoutMs * NS_PER_MS / 2;
+TEST_P(WithinTheCountTest, AReplyDuringTheSecondReadIsStillTaken) {
+    const std::int64_t secondReadNs = ReadNs() + PAUSE_NS;
+    const std::int64_t replyNs = secondReadNs + GetParam().timeoutMs * NS_PER_MS / 2;
     QueueForHost(SimLine(), {0x02, 0x00, 0x01, 0x03}, replyNs);
-    EXPECT_TRUE(ReceiveFrame(frame_, c.timeoutMs));
+    EXPECT_TRUE(ReceiveFrame(frame_, GetParam().timeoutMs));
     EXPECT_EQ(SimNow(), replyNs);
 }
 
-INSTANTIATE_TEST_SUITE_P(WithinTheCount, SecondReadTest, testing::ValuesIn(WITHIN_THE_COUNT),
-                         ExactTimeoutName);
+INSTANTIATE_TEST_SUITE_P(Timeouts, WithinTheCountTest, testing::ValuesIn(WITHIN_THE_COUNT),
+                         testing::PrintToStringParamName());
+
+// One microsecond past ends the call at once.
+const ExactTimeoutCase PAST_THE_COUNT[] = {
+    {"Timeout100msRead1usLate", 100, 1000},
+    {"Timeout1000msRead1usLate", 1000, 1000},
+    {"Timeout2000msRead1usLate", 2000, 1000},
+};
+
+class PastTheCountTest : public ExactTimeoutTest {};
+
+TEST_P(PastTheCountTest, SilentLineEndsTheCallAfterOneRead) {
+    EXPECT_FALSE(ReceiveFrame(frame_, GetParam().timeoutMs));
+    EXPECT_EQ(SimNow(), ReadNs());
+}
+
+INSTANTIATE_TEST_SUITE_P(Timeouts, PastTheCountTest, testing::ValuesIn(PAST_THE_COUNT),
+                         testing::PrintToStringParamName());
 
 // The longest call ReceiveFrameLongestNs allows, played out: a first empty read that comes back
 // within the count, the pause, then STX and the length byte each at the very end of their
 // reads, and a body that never comes. The bound must hold, and it is tight to within the
 // microsecond the deadline test may not see.
-struct LongestCallCase {
-    const char* name;
-    std::uint32_t timeoutMs;
-    std::int64_t overrunNs;
-};
-
-void PrintTo(const LongestCallCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-const LongestCallCase LONGEST_CALL_CASES[] = {
+const ExactTimeoutCase LONGEST_CALL_CASES[] = {
     {"Timeout100msReadBackAtTheTimeout", 100, 0},
     {"Timeout1000msRead999nsLate", 1000, 999},
     {"Timeout2000msRead500nsLate", 2000, 500},
 };
 
-class LongestCallTest : public FrameExchangeTest,
-                        public testing::WithParamInterface<LongestCallCase> {
-  protected:
-    void SetUp() override {
-        overrunNs = GetParam().overrunNs;
-        FrameExchangeTest::SetUp();
-    }
-};
+class LongestCallTest : public ExactTimeoutTest {};
 
 TEST_P(LongestCallTest, LastsNoLongerThanTheStatedBoundAndNearlyThatLong) {
-    const LongestCallCase& c = GetParam();
-    const std::int64_t readNs = c.timeoutMs * NS_PER_MS + c.overrunNs;
-    const std::int64_t stxAt = readNs + PAUSE_NS + readNs;
+    const ExactTimeoutCase& c = GetParam();
+    const std::int64_t stxAt = ReadNs() + PAUSE_NS + ReadNs();
     QueueForHost(SimLine(), {FRAME_STX}, stxAt);
-    QueueForHost(SimLine(), {0x05}, stxAt + readNs);
+    QueueForHost(SimLine(), {0x05}, stxAt + ReadNs());
 
     EXPECT_FALSE(ReceiveFrame(frame_, c.timeoutMs));
 
     const std::int64_t bound = ReceiveFrameLongestNs(c.timeoutMs, c.overrunNs);
-    EXPECT_EQ(SimNow(), stxAt + 2 * readNs);
+    EXPECT_EQ(SimNow(), stxAt + 2 * ReadNs());
     EXPECT_LE(SimNow(), bound);
     EXPECT_GE(SimNow(), bound - 1000);
-    EXPECT_EQ(ReadCalls(), 4);
+    EXPECT_EQ(Calls("FT_Read").size(), 4u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Timeouts, LongestCallTest, testing::ValuesIn(LONGEST_CALL_CASES),
-                         [](const testing::TestParamInfo<LongestCallCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         testing::PrintToStringParamName());
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "link/frame_trace.h"
-#include "tests/support/sim_fixture.h"
+#include "tests/support/run_fixture.h"
 #include "update/run_stop.h"
 #include "update/run_texts.h"
 #include "update/tester_commands.h"
@@ -19,47 +19,32 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::size_t REVISION_1_FILE_LENGTH = 1000;
-constexpr std::size_t REVISION_2_FILE_LENGTH = 2000;
 // 2004 bytes of image: 11 blocks.
 constexpr std::uint32_t REVISION_2_BLOCKS = 11;
 
-class RunRequestTest : public SimFixture {
+// Asks for a stop while the n-th frame of the run is being written, so that the exchange it
+// starts is the one in progress.
+int stopAtWrite = -1;
+int writesSeen = 0;
+void StopAtWrite(const SimCall& call) {
+    if (call.function == "FT_Write" && writesSeen++ == stopAtWrite) {
+        RequestRunStop();
+    }
+}
+
+class RunRequestTest : public RunFixture {
   protected:
-    void SetUp() override {
-        SimFixture::SetUp();
-        ClearRunStop();
-        PutFirmwareFile(u"VIVAD-h1.0.bin", PatternBytes(REVISION_1_FILE_LENGTH, 1));
-        PutFirmwareFile(u"VIVAD-h2.0.bin", PatternBytes(REVISION_2_FILE_LENGTH, 2));
-    }
-
-    void TearDown() override {
-        ClearRunStop();
+    // A run of the scenario that is asked to stop while it writes its frame number `write`
+    // (0 identify, 1 enter bootloader, 2 start, 3 readiness, 4 block 0, ...).
+    RunEnding RunStoppedAtWrite(int write) {
+        stopAtWrite = write;
+        writesSeen = 0;
+        StartScenario(scenario_);
+        ObserveSimCalls(StopAtWrite);
+        const RunEnding ending = UpdateRun(RunRequest{}, report_);
         ObserveSimCalls(nullptr);
-        WatchFrames(nullptr);
-        SimFixture::TearDown();
+        return ending;
     }
-
-    RunEnding Run(const SimScenario& scenario, const RunRequest& request = {}) {
-        StartScenario(scenario);
-        return UpdateRun(request, report_);
-    }
-
-    static bool ProgrammedWhole() {
-        return SimTester().image.complete && SimTester().image.crcGood;
-    }
-
-    static std::vector<std::string> OpenedSerials() {
-        std::vector<std::string> serials;
-        for (const SimCall& call : SimCallLog()) {
-            if (call.function == "FT_OpenEx") {
-                serials.emplace_back(call.bytes.begin(), call.bytes.end());
-            }
-        }
-        return serials;
-    }
-
-    RunReport report_;
 };
 
 SimScenario WithDevices(std::vector<SimDevice> devices) {
@@ -123,22 +108,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "ZVKD0001",
                    TesterSearchResult::SeveralTesters,
                    ""},
-        SerialCase{"NoneWantedAndOneAttached",
-                   {{.serial = "FT9"}, {.serial = "ZVKD0005"}},
-                   "",
-                   TesterSearchResult::TesterOpened,
-                   "ZVKD0005"},
-        SerialCase{"NoneWantedAndTwoAttached",
-                   {{.serial = "ZVKD0001"}, {.serial = "ZVKD0002"}},
-                   "",
-                   TesterSearchResult::SeveralTesters,
-                   ""},
         SerialCase{"OpenRefused",
                    {{.serial = "ZVKD0001", .openFails = true}},
                    "ZVKD0001",
                    TesterSearchResult::OpenFailed,
                    "ZVKD0001"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::PrintToStringParamName());
 
 TEST_F(RunRequestTest, ListsEveryTesterWithItsPositionAndOpensNothing) {
     StartScenario(WithDevices({{.serial = "FT1"},
@@ -155,11 +130,11 @@ TEST_F(RunRequestTest, ListsEveryTesterWithItsPositionAndOpensNothing) {
 }
 
 TEST_F(RunRequestTest, ARunForANamedTesterProgramsItBesideAnother) {
+    scenario_.devices = {{.serial = "ZVKD0001"}, {.serial = "ZVKD0002"}};
     RunRequest request;
     request.serial = "ZVKD0002";
-    EXPECT_EQ(Run(WithDevices({{.serial = "ZVKD0001"}, {.serial = "ZVKD0002"}}), request),
-              RunEnding::ProgrammingComplete);
-    EXPECT_TRUE(ProgrammedWhole());
+    EXPECT_EQ(Run(request), RunEnding::ProgrammingComplete);
+    EXPECT_EQ(ProgrammedFileLength(), REVISION_2_FILE_LENGTH);
     EXPECT_EQ(report_.serial, "ZVKD0002");
 }
 
@@ -182,15 +157,17 @@ class VouchedRevisionTest : public RunRequestTest,
 
 TEST_P(VouchedRevisionTest, AContradictionEndsTheRunBeforeTheBootloader) {
     const VouchedCase& c = GetParam();
-    SimScenario scenario;
-    scenario.tester.hardwareCode = c.hardwareCode;
-    scenario.tester.answersIdentify = c.answersIdentify;
+    scenario_.tester.hardwareCode = c.hardwareCode;
+    scenario_.tester.answersIdentify = c.answersIdentify;
     RunRequest request;
     request.expectedRevision = c.vouched;
-    EXPECT_EQ(Run(scenario, request), c.ending);
+    EXPECT_EQ(Run(request), c.ending);
     const bool contradicted = c.ending == RunEnding::RevisionContradicts;
     EXPECT_EQ(SentCount(CMD_ENTER_BOOTLOADER), contradicted ? 0 : 1);
-    EXPECT_EQ(ProgrammedWhole(), !contradicted);
+    // Where the tester agrees, the image is the revision's that was vouched for.
+    const std::size_t vouchedFile =
+        c.vouched == REVISION_2_CODE ? REVISION_2_FILE_LENGTH : REVISION_1_FILE_LENGTH;
+    EXPECT_EQ(ProgrammedFileLength(), contradicted ? 0 : vouchedFile);
     EXPECT_TRUE(report_.revisionReported);
     EXPECT_FALSE(report_.RevisionFromPrompt());
     // The front end words it; the core shows no box of its own.
@@ -206,16 +183,15 @@ INSTANTIATE_TEST_SUITE_P(
         VouchedCase{"Code10Vouched2", 10, true, REVISION_2_CODE, RunEnding::RevisionContradicts},
         VouchedCase{"ProbeVouched2", 20, false, REVISION_2_CODE, RunEnding::RevisionContradicts},
         VouchedCase{"ProbeVouched1", 20, false, REVISION_1_CODE, RunEnding::ProgrammingComplete}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::PrintToStringParamName());
 
 TEST_F(RunRequestTest, ARevisionFromThePromptContradictsNothing) {
-    SimScenario scenario;
-    scenario.tester.startsInBootloader = true;
+    scenario_.tester.startsInBootloader = true;
     TestHost().promptAnswers = {PromptAnswer::No};
     RunRequest request;
     request.expectedRevision = REVISION_2_CODE;
-    EXPECT_EQ(Run(scenario, request), RunEnding::ProgrammingComplete);
-    EXPECT_EQ(SimTester().image.announcedLength, REVISION_2_FILE_LENGTH + 4);
+    EXPECT_EQ(Run(request), RunEnding::ProgrammingComplete);
+    EXPECT_EQ(ProgrammedFileLength(), REVISION_2_FILE_LENGTH);
     EXPECT_TRUE(report_.RevisionFromPrompt());
     EXPECT_FALSE(report_.bootloaderEntered);
 }
@@ -228,29 +204,19 @@ TEST_F(RunRequestTest, FirmwareComesFromTheNamedFolder) {
     TestFolder().files[u"/srv/fw/VIVAD-h2.0.bin"].bytes = PatternBytes(REVISION_2_FILE_LENGTH);
     RunRequest request;
     request.firmwareFolder = u"/srv/fw/";
-    EXPECT_EQ(Run(SimScenario{}, request), RunEnding::ProgrammingComplete);
+    EXPECT_EQ(Run(request), RunEnding::ProgrammingComplete);
     EXPECT_EQ(TestFolder().openedPaths, std::vector<std::u16string>{u"/srv/fw/VIVAD-h2.0.bin"});
-    EXPECT_EQ(SimTester().image.announcedLength, REVISION_2_FILE_LENGTH + 4);
+    EXPECT_EQ(ProgrammedFileLength(), REVISION_2_FILE_LENGTH);
 }
 
 TEST_F(RunRequestTest, ANamedFolderTooLongForThePathBufferIsNotTried) {
     RunRequest request;
     request.firmwareFolder = u"/" + std::u16string(FIRMWARE_PATH_CAPACITY, u'd') + u"/";
-    EXPECT_EQ(Run(SimScenario{}, request), RunEnding::FirmwareNotFound);
+    EXPECT_EQ(Run(request), RunEnding::FirmwareNotFound);
     EXPECT_TRUE(TestFolder().openedPaths.empty());
 }
 
 // --- a stop between exchanges ---
-
-// Asks for a stop while the n-th frame of the run is being written, so that the exchange it
-// starts is the one in progress.
-int stopAtWrite = -1;
-int writesSeen = 0;
-void StopAtWrite(const SimCall& call) {
-    if (call.function == "FT_Write" && writesSeen++ == stopAtWrite) {
-        RequestRunStop();
-    }
-}
 
 struct StopCase {
     const char* name;
@@ -266,12 +232,7 @@ class RunStopTest : public RunRequestTest, public ::testing::WithParamInterface<
 
 TEST_P(RunStopTest, TheExchangeInProgressEndsAndNothingFollows) {
     const StopCase& c = GetParam();
-    stopAtWrite = c.stopAtWrite;
-    writesSeen = 0;
-    StartScenario(SimScenario{});
-    ObserveSimCalls(StopAtWrite);
-    EXPECT_EQ(UpdateRun(RunRequest{}, report_), RunEnding::Interrupted);
-    ObserveSimCalls(nullptr);
+    EXPECT_EQ(RunStoppedAtWrite(c.stopAtWrite), RunEnding::Interrupted);
     EXPECT_EQ(static_cast<int>(SimWrittenFrames().size()), c.stopAtWrite + 1);
     // The reply to the last request was waited for: it is read, not left on the line.
     EXPECT_EQ(SimCallLog().back().function, "FT_Read");
@@ -287,15 +248,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, RunStopTest,
                                            StopCase{"DuringTheStart", 2, true},
                                            StopCase{"DuringTheReadinessQuery", 3, true},
                                            StopCase{"DuringBlock5", 9, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::PrintToStringParamName());
 
 TEST_F(RunRequestTest, AfterAStopInTheBlocksTheNextRunFinishesWithTheRevisionGiven) {
-    stopAtWrite = 9;
-    writesSeen = 0;
-    StartScenario(SimScenario{});
-    ObserveSimCalls(StopAtWrite);
-    ASSERT_EQ(UpdateRun(RunRequest{}, report_), RunEnding::Interrupted);
-    ObserveSimCalls(nullptr);
+    ASSERT_EQ(RunStoppedAtWrite(9), RunEnding::Interrupted);
     ASSERT_EQ(report_.revision, REVISION_2_CODE);
     ClearRunStop();
     // The tester waits in its bootloader, which cannot tell its revision: the user gives it.
@@ -303,13 +259,12 @@ TEST_F(RunRequestTest, AfterAStopInTheBlocksTheNextRunFinishesWithTheRevisionGiv
     RunRequest request;
     request.expectedRevision = REVISION_2_CODE;
     EXPECT_EQ(UpdateRun(request, report_), RunEnding::ProgrammingComplete);
-    EXPECT_TRUE(ProgrammedWhole());
-    EXPECT_EQ(SimTester().image.announcedLength, REVISION_2_FILE_LENGTH + 4);
+    EXPECT_EQ(ProgrammedFileLength(), REVISION_2_FILE_LENGTH);
 }
 
 TEST_F(RunRequestTest, AStopAskedBeforeTheRunEndsItRightAfterDiscovery) {
     RequestRunStop();
-    EXPECT_EQ(Run(SimScenario{}), RunEnding::Interrupted);
+    EXPECT_EQ(Run(RunRequest{}), RunEnding::Interrupted);
     EXPECT_TRUE(SimWrittenFrames().empty());
     EXPECT_EQ(report_.serial, "ZVKD0001");
 }
@@ -317,7 +272,7 @@ TEST_F(RunRequestTest, AStopAskedBeforeTheRunEndsItRightAfterDiscovery) {
 // --- progress ---
 
 TEST_F(RunRequestTest, ProgressIsReportedBeforeTheFirstBlockAndAfterEveryAcknowledgement) {
-    ASSERT_EQ(Run(SimScenario{}), RunEnding::ProgrammingComplete);
+    ASSERT_EQ(Run(RunRequest{}), RunEnding::ProgrammingComplete);
     const std::vector<TransferProgress>& reports = TestHost().progress;
     ASSERT_EQ(reports.size(), REVISION_2_BLOCKS + 1);
     for (std::uint32_t i = 0; i < reports.size(); ++i) {
@@ -330,18 +285,16 @@ TEST_F(RunRequestTest, ProgressIsReportedBeforeTheFirstBlockAndAfterEveryAcknowl
 }
 
 TEST_F(RunRequestTest, AResentBlockIsReportedOnceWhenAcknowledged) {
-    SimScenario scenario;
     // Requests: identify, switch, start, readiness, block 0, block 1 (dropped), block 1 again.
-    scenario.faults.emplace(5, LineFault{.kind = FaultKind::DropReply});
-    ASSERT_EQ(Run(scenario), RunEnding::ProgrammingComplete);
+    AddFault(scenario_, FIRST_BLOCK_EXCHANGE + 1, FaultKind::DropReply);
+    ASSERT_EQ(Run(RunRequest{}), RunEnding::ProgrammingComplete);
     ASSERT_EQ(TestHost().progress.size(), REVISION_2_BLOCKS + 1);
     EXPECT_EQ(TestHost().progress[2].blocksAcknowledged, 2u);
 }
 
 TEST_F(RunRequestTest, NoProgressWithoutATransfer) {
-    SimScenario scenario;
-    scenario.tester.readyStatus = 256;
-    EXPECT_EQ(Run(scenario), RunEnding::TesterNotReady);
+    scenario_.tester.readyStatus = 256;
+    EXPECT_EQ(Run(RunRequest{}), RunEnding::TesterNotReady);
     EXPECT_TRUE(TestHost().progress.empty());
 }
 
@@ -362,10 +315,9 @@ void Remember(FrameEvent event, const std::uint8_t* bytes, std::size_t length,
 TEST_F(RunRequestTest, TheWatcherSeesEveryFrameWrittenAndReadAndEveryWaitInVain) {
     watched.clear();
     WatchFrames(Remember);
-    SimScenario scenario;
-    scenario.tester.answersIdentify = false;
-    scenario.tester.answersProbe = false;
-    EXPECT_EQ(Run(scenario), RunEnding::NoReply);
+    scenario_.tester.answersIdentify = false;
+    scenario_.tester.answersProbe = false;
+    EXPECT_EQ(Run(RunRequest{}), RunEnding::NoReply);
     WatchFrames(nullptr);
     const std::vector<WatchedFrame> expected = {
         {FrameEvent::Written, {0x02, 0x01, 0x01, 0x01, 0x03}, 0},
@@ -450,6 +402,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, TesterIdentityTest,
                                                0,
                                                0,
                                                {CMD_IDENTIFY, CMD_PROBE_REV1}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::PrintToStringParamName());
 
 }  // namespace

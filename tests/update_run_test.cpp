@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/sim_fixture.h"
+#include "tests/support/run_fixture.h"
 #include "update/tester_commands.h"
 
 namespace {
@@ -16,40 +16,8 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::u16string>;
 
-// Files of different lengths, so that the tester's verdict tells which one it was sent.
-constexpr std::size_t REVISION_1_FILE_LENGTH = 1000;
-constexpr std::size_t REVISION_2_FILE_LENGTH = 2000;
-
-class UpdateRunTest : public SimFixture {
+class UpdateRunTest : public RunFixture {
   protected:
-    void SetUp() override {
-        SimFixture::SetUp();
-        scenario_ = SimScenario{};
-        PutFirmwareFile(u"VIVAD-h1.0.bin", PatternBytes(REVISION_1_FILE_LENGTH, 1));
-        PutFirmwareFile(u"VIVAD-h2.0.bin", PatternBytes(REVISION_2_FILE_LENGTH, 2));
-    }
-
-    void Fault(std::uint32_t request, FaultKind kind, std::int64_t lateByNs = 0) {
-        LineFault fault;
-        fault.kind = kind;
-        fault.lateByNs = lateByNs;
-        scenario_.faults.emplace(request, fault);
-    }
-
-    RunEnding Run() {
-        StartScenario(scenario_);
-        return UpdateRun();
-    }
-
-    // Length of the file whose image the tester received; 0 when it received none whole.
-    static std::size_t ProgrammedFileLength() {
-        const ProgrammedImage& image = SimTester().image;
-        if (!image.complete || !image.crcGood) {
-            return 0;
-        }
-        return image.announcedLength - 4;
-    }
-
     static double WriteTimeMs(std::uint8_t opcode, int occurrence = 0) {
         for (const SimCall& call : SimCallLog()) {
             if (call.function == "FT_Write" && call.bytes.size() > 2 && call.bytes[2] == opcode &&
@@ -69,8 +37,6 @@ class UpdateRunTest : public SimFixture {
         }
         return opcodes;
     }
-
-    SimScenario scenario_;
 };
 
 // Revision 2 only for the codes that mean it, with the bootloader given its pause each time.
@@ -99,13 +65,13 @@ TEST_P(HardwareCodeTest, SelectsTheImage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, HardwareCodeTest,
-                         testing::Values(HardwareCodeCase{20, REVISION_2_FILE_LENGTH},
-                                         HardwareCodeCase{25, REVISION_2_FILE_LENGTH},
-                                         HardwareCodeCase{29, REVISION_2_FILE_LENGTH},
-                                         HardwareCodeCase{19, REVISION_1_FILE_LENGTH},
-                                         HardwareCodeCase{30, REVISION_1_FILE_LENGTH},
-                                         HardwareCodeCase{10, REVISION_1_FILE_LENGTH},
-                                         HardwareCodeCase{0, REVISION_1_FILE_LENGTH}),
+                         testing::Values(HardwareCodeCase{20, RunFixture::REVISION_2_FILE_LENGTH},
+                                         HardwareCodeCase{25, RunFixture::REVISION_2_FILE_LENGTH},
+                                         HardwareCodeCase{29, RunFixture::REVISION_2_FILE_LENGTH},
+                                         HardwareCodeCase{19, RunFixture::REVISION_1_FILE_LENGTH},
+                                         HardwareCodeCase{30, RunFixture::REVISION_1_FILE_LENGTH},
+                                         HardwareCodeCase{10, RunFixture::REVISION_1_FILE_LENGTH},
+                                         HardwareCodeCase{0, RunFixture::REVISION_1_FILE_LENGTH}),
                          [](const testing::TestParamInfo<HardwareCodeCase>& info) {
                              return "Code" + std::to_string(info.param.code);
                          });
@@ -162,17 +128,17 @@ const RevisionPromptCase REVISION_PROMPT_CASES[] = {
      {0x01, 0xB0},
      PromptAnswer::Yes,
      RunEnding::ProgrammingComplete,
-     REVISION_1_FILE_LENGTH},
+     RunFixture::REVISION_1_FILE_LENGTH},
     {"FourBytesNoIsRevision2",
      {0x01, 20, 33, 0},
      PromptAnswer::No,
      RunEnding::ProgrammingComplete,
-     REVISION_2_FILE_LENGTH},
+     RunFixture::REVISION_2_FILE_LENGTH},
     {"EmptyReplyYes",
      {},
      PromptAnswer::Yes,
      RunEnding::ProgrammingComplete,
-     REVISION_1_FILE_LENGTH},
+     RunFixture::REVISION_1_FILE_LENGTH},
     {"CancelEndsTheRun", {0x01, 0xB0}, PromptAnswer::Cancel, RunEnding::Cancelled, 0},
     {"NoAnswerAtAllEndsItToo", {0x01, 0xB0}, PromptAnswer::None, RunEnding::Cancelled, 0},
 };
@@ -209,9 +175,7 @@ TEST_P(RevisionPromptTest, WhenTheIdentifyReplyHasAnotherLength) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, RevisionPromptTest, testing::ValuesIn(REVISION_PROMPT_CASES),
-                         [](const testing::TestParamInfo<RevisionPromptCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         testing::PrintToStringParamName());
 
 struct ProbeCase {
     const char* name;
@@ -241,13 +205,11 @@ TEST_P(ProbeTest, ProbeAtOnceWhenIdentifyGetsNoReply) {
 INSTANTIATE_TEST_SUITE_P(ProbeReplies, ProbeTest,
                          testing::Values(ProbeCase{"ProbeAnswered", {0x0A}},
                                          ProbeCase{"ProbeAnsweredWithAnEmptyPayload", {}}),
-                         [](const testing::TestParamInfo<ProbeCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         testing::PrintToStringParamName());
 
 TEST_F(UpdateRunTest, ALateIdentifyReplyIsTakenAsTheProbeReply) {
     scenario_.tester.hardwareCode = 20;
-    Fault(0, FaultKind::LateReply, 1200 * NS_PER_MS);
+    AddFault(scenario_, IDENTIFY_EXCHANGE, FaultKind::LateReply, 1200 * NS_PER_MS);
     EXPECT_EQ(Run(), RunEnding::ProgrammingComplete);
     EXPECT_EQ(IdentificationOpcodes(), Bytes({CMD_IDENTIFY, CMD_PROBE_REV1, CMD_ENTER_BOOTLOADER}));
     EXPECT_EQ(ProgrammedFileLength(), REVISION_1_FILE_LENGTH);
@@ -261,7 +223,7 @@ TEST_F(UpdateRunTest, NoReplyToTheBootloaderSwitchStillWaitsAndGoesOn) {
 }
 
 TEST_F(UpdateRunTest, ALateBootloaderReplyIsTheFirstFrameTheTransferReads) {
-    Fault(1, FaultKind::LateReply, 1100 * NS_PER_MS);
+    AddFault(scenario_, SWITCH_EXCHANGE, FaultKind::LateReply, 1100 * NS_PER_MS);
     EXPECT_EQ(Run(), RunEnding::ProgrammingComplete);
     // The first start attempt is judged by the switch's reply, so the start goes out twice.
     EXPECT_EQ(SentCount(CMD_START_PROGRAMMING), 2);
@@ -277,10 +239,6 @@ struct EndingCase {
 
 void PrintTo(const EndingCase& c, std::ostream* os) {
     *os << c.name;
-}
-
-void DropReply(SimScenario& s, std::uint32_t request) {
-    s.faults.emplace(request, LineFault{.kind = FaultKind::DropReply, .lateByNs = 0});
 }
 
 // The texts as the user reads them, written out rather than taken from the updater.
@@ -315,8 +273,10 @@ const EndingCase ENDING_CASES[] = {
      RunEnding::FirmwareUnreadable, u"Failed to read firmware file."},
     {"StartNeverAnswered",
      [](SimScenario& s) {
-         for (std::uint32_t r = 2; r < 5; ++r)
-             DropReply(s, r);
+         // Each of the three sends of the start command.
+         for (std::uint32_t r = 0; r < 3; ++r) {
+             AddFault(s, RunFixture::START_EXCHANGE + r, FaultKind::DropReply);
+         }
      },
      RunEnding::ProgrammingFailed, u"Failed to program firmware."},
     {"ImageTooLongToNumber",
@@ -353,9 +313,7 @@ TEST_P(EndingTest, EveryEndingLeavesThroughTheOneExit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Endings, EndingTest, testing::ValuesIn(ENDING_CASES),
-                         [](const testing::TestParamInfo<EndingCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         testing::PrintToStringParamName());
 
 TEST_F(UpdateRunTest, AnImageTooLongToNumberIsRefusedBeforeAnyOfTheTransfer) {
     MemoryFile huge;

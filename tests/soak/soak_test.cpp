@@ -159,15 +159,6 @@ void RecordRunCall(const SimCall& call) {
     runCalls.push_back(call);
 }
 
-// The image of the file the run opened last, or null when it opened none.
-const Bytes* ExpectedImage(const World& world, std::size_t pathsOpenedBefore) {
-    const std::vector<std::u16string>& opened = TestFolder().openedPaths;
-    if (opened.size() == pathsOpenedBefore) {
-        return nullptr;
-    }
-    return opened.back().ends_with(u"VIVAD-h1.0.bin") ? &world.image1 : &world.image2;
-}
-
 struct SoakTally {
     std::map<std::string, int> endings;
     int prompts = 0;
@@ -208,8 +199,9 @@ TEST(Soak, AThousandConsecutiveRunsLeaveNothingBehind) {
         ++tally.endings[EndingLabel(ending)];
         // The sweep's rules, for this run's share of the calls and of the status list.
         const RunVerdict verdict =
-            JudgeRun(ending, runCalls, 0, host.events, firstEvent, SimTester(),
-                     ExpectedImage(world, pathsOpenedBefore), startNs, SimNow(), LineTiming{});
+            JudgeRun(ending, runCalls, host.events, firstEvent, SimTester(),
+                     ExpectedImage(pathsOpenedBefore, world.image1, world.image2), startNs,
+                     SimNow(), LineTiming{});
         std::vector<SimCall>().swap(runCalls);
         for (const std::string& problem : verdict.problems) {
             ADD_FAILURE() << EndingLabel(ending) << ": " << problem;

@@ -19,10 +19,14 @@ void ResetTestFolder() {
     folder = MemoryFolder{};
 }
 
-void PutFirmwareFile(std::u16string_view name, MemoryFile file) {
+std::u16string BesideExecutable(std::u16string_view name) {
+    // No backslash: npos + 1 is 0, so no folder, and the bare name.
     const std::size_t slash = folder.executablePath.rfind(u'\\');
-    folder.files[folder.executablePath.substr(0, slash + 1) + std::u16string(name)] =
-        std::move(file);
+    return folder.executablePath.substr(0, slash + 1) + std::u16string(name);
+}
+
+void PutFirmwareFile(std::u16string_view name, MemoryFile file) {
+    folder.files[BesideExecutable(name)] = std::move(file);
 }
 
 void PutFirmwareFile(std::u16string_view name, std::vector<std::uint8_t> bytes) {

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "update/firmware_file.h"
@@ -31,6 +32,10 @@ struct MemoryFolder {
 
 MemoryFolder& TestFolder();
 void ResetTestFolder();
+
+// The path of the file `name` beside the executable: the executable's path up to its last
+// backslash, then the name; the bare name when the path names no folder.
+std::u16string BesideExecutable(std::u16string_view name);
 
 // Puts a file beside the executable.
 void PutFirmwareFile(std::u16string_view name, MemoryFile file);

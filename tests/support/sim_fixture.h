@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/tester_discovery.h"
@@ -27,6 +29,26 @@ class SimFixture : public ::testing::Test {
     void StartAndOpen(const SimScenario& scenario) {
         StartScenario(scenario);
         ASSERT_EQ(FindAndOpenTester(), TesterSearchResult::TesterOpened);
+    }
+
+    // The logged calls to one device-library function, in order.
+    static std::vector<const SimCall*> Calls(std::string_view function) {
+        std::vector<const SimCall*> calls;
+        for (const SimCall& call : SimCallLog()) {
+            if (call.function == function) {
+                calls.push_back(&call);
+            }
+        }
+        return calls;
+    }
+
+    // The serial numbers the PC asked to open, in order.
+    static std::vector<std::string> OpenedSerials() {
+        std::vector<std::string> serials;
+        for (const SimCall* open : Calls("FT_OpenEx")) {
+            serials.emplace_back(open->bytes.begin(), open->bytes.end());
+        }
+        return serials;
     }
 
     // The payloads of the frames the PC has written, in order.
@@ -56,3 +78,10 @@ class SimFixture : public ::testing::Test {
 
     static double NowMs() { return static_cast<double>(SimNow()) / NS_PER_MS; }
 };
+
+// Makes the request'th frame the PC writes, counted from 0 over the whole scenario, meet a fault
+// on the line; `lateByNs` matters to a late reply only.
+inline void AddFault(SimScenario& scenario, std::uint32_t request, FaultKind kind,
+                     std::int64_t lateByNs = LineFault{}.lateByNs) {
+    scenario.faults.emplace(request, LineFault{.kind = kind, .lateByNs = lateByNs});
+}

@@ -8,8 +8,8 @@
 
 // Everything as at the start of a process: the virtual clock at zero, the scenario's devices,
 // tester and faults in place with an empty call log and no observer, no link open, no image
-// buffer, an empty status list and no prompt answers, and an empty firmware folder beside the
-// executable.
+// buffer, no request that the run stop and no frame watcher, an empty status list and no prompt
+// answers, and an empty firmware folder beside the executable.
 void ResetTestWorld(const SimScenario& scenario = SimScenario{});
 
 // What changes outside the updater when the user replugs: the virtual clock at zero, the

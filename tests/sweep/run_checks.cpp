@@ -238,7 +238,8 @@ void JudgeWrites(RunEnding ending, const std::vector<Write>& writes, std::uint32
             break;
         case RunEnding::Interrupted:
         case RunEnding::RevisionContradicts:
-            // Refused as unknown endings before the writes are judged.
+            // No sweep run may end so: JudgeRun has already recorded it as no known ending. Its
+            // writes are still judged by the rules above; there is no rule here for its last.
             break;
     }
 }
@@ -327,7 +328,16 @@ std::int64_t RunBoundNs(std::uint32_t totalLength, const LineTiming& timing) {
     return bound;
 }
 
-RunVerdict JudgeRun(RunEnding ending, const std::vector<SimCall>& calls, std::size_t firstCall,
+const Bytes* ExpectedImage(std::size_t pathsOpenedBefore, const Bytes& image1,
+                           const Bytes& image2) {
+    const std::vector<std::u16string>& opened = TestFolder().openedPaths;
+    if (opened.size() <= pathsOpenedBefore) {
+        return nullptr;
+    }
+    return opened.back().ends_with(u"VIVAD-h1.0.bin") ? &image1 : &image2;
+}
+
+RunVerdict JudgeRun(RunEnding ending, const std::vector<SimCall>& calls,
                     const std::vector<HostEvent>& events, std::size_t firstEvent,
                     const TesterModel& tester, const Bytes* expectedImage, std::int64_t startNs,
                     std::int64_t endNs, const LineTiming& timing) {
@@ -407,7 +417,7 @@ RunVerdict JudgeRun(RunEnding ending, const std::vector<SimCall>& calls, std::si
     // What went out on the line.
     std::vector<Write> writes;
     std::size_t lastWriteCall = calls.size();
-    for (std::size_t i = firstCall; i < calls.size(); ++i) {
+    for (std::size_t i = 0; i < calls.size(); ++i) {
         if (calls[i].function == "FT_Write") {
             Write w;
             w.frame = calls[i].bytes;
@@ -510,13 +520,9 @@ RunVerdict RunAndJudge(const SweepSetup& setup) {
     ObserveSimCalls(nullptr);
     const std::int64_t endNs = SimNow();
 
-    const Bytes* expected = nullptr;
-    const std::vector<std::u16string>& opened = TestFolder().openedPaths;
-    if (!opened.empty()) {
-        expected = opened.back().ends_with(u"VIVAD-h1.0.bin") ? &files.image1 : &files.image2;
-    }
-    RunVerdict verdict = JudgeRun(ending, SimCallLog(), 0, TestHost().events, 0, SimTester(),
-                                  expected, startNs, endNs, setup.timing);
+    const Bytes* expected = ExpectedImage(0, files.image1, files.image2);
+    RunVerdict verdict = JudgeRun(ending, SimCallLog(), TestHost().events, 0, SimTester(), expected,
+                                  startNs, endNs, setup.timing);
     // Rule or no rule, say when the revision-2 tester got the revision-1 image.
     verdict.wrongRevisionImage =
         ending == RunEnding::ProgrammingComplete && expected == &files.image1;

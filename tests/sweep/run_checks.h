@@ -63,9 +63,14 @@ struct RunVerdict {
 // Starts a fresh world, runs UpdateRun() once and judges it.
 RunVerdict RunAndJudge(const SweepSetup& setup);
 
-// Judges one run from its share of the call log and of the host's events. `expectedImage` is the
-// image of the file the run loaded, or null when it loaded none.
-RunVerdict JudgeRun(RunEnding ending, const std::vector<SimCall>& calls, std::size_t firstCall,
+// The image the run must have sent, by the firmware file it opened last: `image1` for
+// VIVAD-h1.0.bin, `image2` for the other. Null when the run opened none: the test folder's list
+// of opened paths is no longer than `pathsOpenedBefore`, its length before the run.
+const Bytes* ExpectedImage(std::size_t pathsOpenedBefore, const Bytes& image1, const Bytes& image2);
+
+// Judges one run from its calls to the device library and its share of the host's events.
+// `expectedImage` is the image of the file the run loaded, or null when it loaded none.
+RunVerdict JudgeRun(RunEnding ending, const std::vector<SimCall>& calls,
                     const std::vector<HostEvent>& events, std::size_t firstEvent,
                     const TesterModel& tester, const Bytes* expectedImage, std::int64_t startNs,
                     std::int64_t endNs, const LineTiming& timing);

@@ -220,7 +220,7 @@ TEST_F(RunRequestTest, ANamedFolderTooLongForThePathBufferIsNotTried) {
 
 struct StopCase {
     const char* name;
-    int stopAtWrite;  // 0 identify, 1 enter bootloader, 2 start, 3 readiness, 4 block 0, ...
+    int stopAtWrite;  // the frame of the run, as RunFixture numbers them
     bool bootloaderEntered;
 };
 
@@ -242,13 +242,14 @@ TEST_P(RunStopTest, TheExchangeInProgressEndsAndNothingFollows) {
     EXPECT_EQ(FirmwareImageBuffer, nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, RunStopTest,
-                         ::testing::Values(StopCase{"DuringIdentify", 0, false},
-                                           StopCase{"DuringTheSwitch", 1, true},
-                                           StopCase{"DuringTheStart", 2, true},
-                                           StopCase{"DuringTheReadinessQuery", 3, true},
-                                           StopCase{"DuringBlock5", 9, true}),
-                         ::testing::PrintToStringParamName());
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RunStopTest,
+    ::testing::Values(StopCase{"DuringIdentify", RunFixture::IDENTIFY_EXCHANGE, false},
+                      StopCase{"DuringTheSwitch", RunFixture::SWITCH_EXCHANGE, true},
+                      StopCase{"DuringTheStart", RunFixture::START_EXCHANGE, true},
+                      StopCase{"DuringTheReadinessQuery", RunFixture::READY_EXCHANGE, true},
+                      StopCase{"DuringBlock5", RunFixture::FIRST_BLOCK_EXCHANGE + 5, true}),
+    ::testing::PrintToStringParamName());
 
 TEST_F(RunRequestTest, AfterAStopInTheBlocksTheNextRunFinishesWithTheRevisionGiven) {
     ASSERT_EQ(RunStoppedAtWrite(9), RunEnding::Interrupted);

@@ -21,6 +21,7 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "tests" / "cli"))
+sys.path.insert(0, str(HERE.parent / "tests" / "e2e"))
 from pty_tester import pty_tester  # noqa: E402
 
 BLOCK0 = ">> 02 C3 FF 00 00"

@@ -24,7 +24,8 @@ HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 sys.path.insert(0, str(HERE.parent / "e2e"))
 from e2e_support import case_registry, harness_arguments  # noqa: E402
-from pty_tester import pty_tester, read_until, run_on_terminal  # noqa: E402
+from pty_tester import pty_tester  # noqa: E402
+from terminal import read_until, run_on_terminal  # noqa: E402
 from tester_log import (BURNING, COMPLETE, NO_FIRMWARE_FILE, NO_TESTER,  # noqa: E402
                         PROGRAMMING_FAILED, RECONNECT, SEVERAL_TESTERS,
                         UNREADABLE_FIRMWARE_FILE, VERSION_38, programmed, verdicts)

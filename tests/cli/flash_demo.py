@@ -17,7 +17,8 @@ HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 sys.path.insert(0, str(HERE.parent / "e2e"))
 from demo import H1, H2  # noqa: E402
-from pty_tester import pty_tester, run_on_terminal  # noqa: E402
+from pty_tester import pty_tester  # noqa: E402
+from terminal import run_on_terminal  # noqa: E402
 from tester_log import verdicts  # noqa: E402
 
 # The new firmware is up again soon after the last block, so that info can ask it at once.

@@ -1,5 +1,5 @@
-"""The simulated tester on pseudo-terminals (vivad-sim-pty), and a program run on a terminal, for
-the tests, the demo and the benchmark of the Linux updater.
+"""The simulated tester on pseudo-terminals (vivad-sim-pty), for the tests, the demo and the
+benchmark of the Linux updater.
 
     with pty_tester("device = ZVKD0001\\nhardware-code = 10\\n", "build/native") as tester:
         subprocess.run([vivad_flash, "program"], env=tester.env, ...)
@@ -15,14 +15,13 @@ nodes belong to whoever runs the server, with the mode the devpts mount gives th
 
 import contextlib
 import os
-import pty
-import select
 import shutil
 import signal
 import subprocess
 import tempfile
-import time
 from pathlib import Path
+
+from terminal import read_until
 
 START_TIMEOUT_S = 20
 STOP_TIMEOUT_S = 10
@@ -30,22 +29,6 @@ STOP_TIMEOUT_S = 10
 
 class PtyTesterError(Exception):
     """The server could not be started or stopped."""
-
-
-def read_until(fd, needle, timeout_s):
-    """Reads the file descriptor `fd` until `needle` (bytes) has come, the other end closes, or
-    `timeout_s` has passed; returns what was read."""
-    seen = b""
-    deadline = time.monotonic() + timeout_s
-    while needle not in seen:
-        left = deadline - time.monotonic()
-        if left <= 0 or not select.select([fd], [], [], left)[0]:
-            break
-        chunk = os.read(fd, 4096)
-        if not chunk:
-            break
-        seen += chunk
-    return seen
 
 
 class PtyTester:
@@ -143,43 +126,3 @@ def pty_tester(scenario_text, build_dir):
                 process.wait()
             process.stdout.close()
         shutil.rmtree(folder, ignore_errors=True)
-
-
-def run_on_terminal(command, cwd, env, typed=b"", type_after=None, timeout_s=60):
-    """Runs `command` with all three streams on one pseudo-terminal, as in a terminal window;
-    `typed` is typed once the text `type_after` has shown (at once when None). Returns the exit
-    code and what the program wrote, as (seconds since the start, text) chunks. A program still
-    running after `timeout_s` is killed, and TimeoutError says what it showed."""
-    master, slave = pty.openpty()
-    started = time.monotonic()
-    process = subprocess.Popen(command, cwd=cwd, env=env, stdin=slave, stdout=slave,
-                               stderr=slave, start_new_session=True)
-    os.close(slave)
-    chunks = []
-    seen = ""
-    typed_yet = not typed
-    try:
-        while True:
-            if not typed_yet and (type_after is None or type_after in seen):
-                os.write(master, typed)
-                typed_yet = True
-            left = started + timeout_s - time.monotonic()
-            if left <= 0:
-                process.kill()
-                process.wait()
-                raise TimeoutError(f"{command[0]} did not end on the terminal; it showed:\n{seen}")
-            if select.select([master], [], [], min(left, 0.2))[0]:
-                try:
-                    chunk = os.read(master, 65536).decode(errors="replace")
-                except OSError:
-                    # The terminal's other end has gone with the program.
-                    break
-                if not chunk:
-                    break
-                chunks.append((time.monotonic() - started, chunk))
-                seen += chunk
-            elif process.poll() is not None:
-                break
-    finally:
-        os.close(master)
-    return process.wait(timeout=10), chunks

@@ -6,7 +6,9 @@ Each test lays out a fresh folder (the program, the simulated FTD2XX.dll, two sm
 images, a scenario file), runs `wine vivad-flash.exe ...` one or more times with standard input
 from /dev/null and both output streams on pipes, and checks the exit code, both streams and the
 simulated tester's log. The output streams are pipes, not a console: the program writes UTF-8 as
-is, and the transfer's progress comes as a plain line at each tenth.
+is, and the transfer's progress comes as a plain line at each tenth. The console cases run it on
+a pseudo-terminal instead, where Wine gives it a console: UTF-16 through the console API, the
+progress line redrawn in place, and Ctrl-C typed on the terminal.
 
     flash_e2e.py --list                          names of the tests
     flash_e2e.py --build-dir build/windows NAME  runs the named tests (all when none is named)
@@ -20,6 +22,7 @@ import subprocess
 import sys
 import tempfile
 from pathlib import Path
+from types import SimpleNamespace
 
 import tester_log
 from e2e_support import (Build, case_registry, E2EError, ensure_prefix, expect, harness_arguments,
@@ -28,6 +31,7 @@ from tester_log import (BURNING, COMPLETE, ENTER_BOOTLOADER_FRAME, FIRST_BLOCK_R
                         IDENTIFY_FRAME, NO_TESTER, NOTHING_PROGRAMMED, PROBE_FRAME,
                         SEVERAL_TESTERS, START_REQUEST, VERSION_38, calls, image_total,
                         programmed, scenario_errors, verdicts, written_frames)
+from terminal import CTRL_C, run_on_terminal
 
 # What the run shares with the Windows program, code unit for code unit.
 # The messages as standard error shows them, with their line end.
@@ -59,10 +63,26 @@ START_OPCODE = "FE"
 
 TRACE_LINE = re.compile(r" *(\d+\.\d{3}) (>>|<<|--)( .*)?")
 
+# The interruption as it ends a run that used revision 2.
+STOPPING = "Stopping after the exchange in progress (Ctrl-C again to quit at once).\n"
+INTERRUPTED_REVISION_2 = ("Interrupted. The tester stays in its bootloader, which cannot tell its "
+                          "revision;\nfinish the update with: vivad-flash program --revision 2\n")
+
+# What Wine's console adds on a terminal around the program's text: the cursor hidden and shown
+# around each write, and carriage returns before each line end.
+CONSOLE_CONTROL = re.compile(r"\x1b\[[0-9;?]*[A-Za-z]")
+PROGRESS_REDRAW = re.compile(r"\r *\d+%  \d+/\d+ blocks  ")
+
 WINE_RUN_TIMEOUT_S = 60
 # How long the Wine server stays up after its last program has ended, so that the runs of a test
 # share one server and its system processes; should the harness die, it goes away by itself.
 WINE_SERVER_LINGER_S = 30
+
+
+def console_text(raw):
+    """What a terminal shows of Wine's console output, its controls taken out and each line
+    ended by a plain line feed; a carriage return that redraws a line stays."""
+    return re.sub(r"\r+\n", "\n", CONSOLE_CONTROL.sub("", raw))
 
 
 def block_count(data):
@@ -140,25 +160,44 @@ class Folder:
     def set_scenario(self, text):
         self.scenario.write_text(text)
 
-    def run(self, *arguments, stdin=None, cwd=None):
-        """Runs the program with the given arguments, in this folder or `cwd`; stdin is bytes for
-        a pipe, or None for /dev/null. Each run gets a log of its own."""
+    def _next_run(self):
+        """The log of the next run, and the environment that points the simulator at it."""
         self.runs += 1
         log = self.root / f"sim-{self.runs}.log"
         env = wine_environment(self.test.build, None)
         env["VIVAD_SIM_SCENARIO"] = windows_path(self.scenario)
         env["VIVAD_SIM_LOG"] = windows_path(log)
         # Names and arguments beyond ASCII pass between Linux and Wine as UTF-8, whatever the
-        # machine's locale.
+        # machine's locale; Wine's console writes to a terminal in it too.
         env["LC_ALL"] = "C.UTF-8"
+        return log, env
+
+    def _finished(self, result):
+        self.test.runs.append(result)
+        expect(scenario_errors(result.log), [], "scenario file problems")
+        return result
+
+    def run(self, *arguments, stdin=None, cwd=None):
+        """Runs the program with the given arguments, in this folder or `cwd`; stdin is bytes for
+        a pipe, or None for /dev/null. Each run gets a log of its own."""
+        log, env = self._next_run()
         completed = subprocess.run(
             [self.test.build.emulator, str(self.program), *arguments], cwd=cwd or self.root, env=env,
             input=stdin, stdin=None if stdin is not None else subprocess.DEVNULL,
             capture_output=True, timeout=WINE_RUN_TIMEOUT_S)
-        result = Run(list(arguments), completed, log)
-        self.test.runs.append(result)
-        expect(scenario_errors(result.log), [], "scenario file problems")
-        return result
+        return self._finished(Run(list(arguments), completed, log))
+
+    def run_on_console(self, *arguments, typed=b"", type_after=None):
+        """Runs the program in this folder with its three streams on a terminal, as from a
+        terminal window: Wine gives it a console there. Both streams' text, as the terminal
+        shows it once Wine's console controls are taken out, is in `out`."""
+        log, env = self._next_run()
+        code, chunks = run_on_terminal([self.test.build.emulator, str(self.program), *arguments],
+                                       self.root, env, typed, type_after, WINE_RUN_TIMEOUT_S)
+        shown = SimpleNamespace(returncode=code,
+                                stdout=console_text("".join(t for _, t in chunks)).encode(),
+                                stderr=b"")
+        return self._finished(Run(list(arguments), shown, log))
 
 
 BOTH_IMAGES = {"VIVAD-h1.0.bin": H1, "VIVAD-h2.0.bin": H2}
@@ -586,6 +625,55 @@ def trace_file_beyond_ascii(t):
     lines = trace.read_text(encoding="ascii").splitlines()
     first = lines[0].split()[1:] if lines else []
     expect(" ".join(first), ">> " + IDENTIFY_FRAME, "first trace line without its time")
+
+
+# On a console: the Windows build's own console paths (UTF-16 through the console API, the
+# progress line redrawn in place, Ctrl-C through the console's handler), which every other test,
+# its streams on pipes, leaves untouched.
+@case("console_progress_then_interrupted_and_finished")
+def console_progress_then_interrupted_and_finished(t):
+    image = random.Random(7).randbytes(16 * 1024)
+    folder = t.folder(images={"VIVAD-h2.0.bin": image})
+    # Ctrl-C typed on the terminal once the progress line has been redrawn a few times.
+    run = folder.run_on_console("program", typed=CTRL_C,
+                                type_after=lambda shown: len(PROGRESS_REDRAW.findall(shown)) >= 3)
+    expect(run.code, 130, "exit code")
+    before, _, after = run.out.partition(STOPPING)
+    expect_true(before.startswith(VERSION_38 + BURNING), "the status lines first", run.out)
+    progress = before[len(VERSION_38 + BURNING):]
+    expect_true(len(PROGRESS_REDRAW.findall(progress)) >= 3 and "\n" not in progress.rstrip("\n")
+                and "KiB/s" in progress and "left" in progress,
+                "one progress line, redrawn in place", progress)
+    # The terminal echoes the Ctrl-C it was typed; the program says the rest.
+    expect(after, INTERRUPTED_REVISION_2, "what the interruption says")
+    expect(run.verdicts("image"), [], "verdicts on a whole image")
+    # The exchange in progress was seen through: the last block written had its acknowledgement
+    # read whole, and then the link was closed.
+    block = run.written_frames()[-1].split()
+    after_write = run.log[max(i for i, line in enumerate(run.log) if " FT_Write " in line) + 1:]
+    read = " ".join(line.split(" bytes=", 1)[1].split(" -> ")[0] for line in after_write
+                    if " FT_Read " in line and " bytes=" in line)
+    expect(read.split(), ["02", "03", "FF", *block[3:5], read.split()[-2], "03"],
+           "the last block's acknowledgement, read whole")
+    expect([line.split()[1] for line in after_write if " FT_" in line][-1], "FT_Close",
+           "the last call")
+    # The tester waits in its bootloader; the command the program named finishes the update.
+    folder.set_scenario("starts-in-bootloader = yes\n")
+    finish = folder.run("program", "--revision", "2", "--quiet")
+    expect_ended(finish, 0, BURNING + COMPLETE, "")
+    expect_programmed(finish, image)
+
+
+@case("console_text_beyond_ascii")
+def console_text_beyond_ascii(t):
+    # A message that names a path beyond ASCII goes through the console as UTF-16 and reaches
+    # the terminal whole.
+    path = "Z:\\no\\such\\Jürgen\\Protokoll für Jürgen.txt"
+    run = t.folder().run_on_console("program", "--trace", path)
+    expect(run.code, 2, "exit code")
+    expect_true(run.out.startswith(f"vivad-flash: cannot write the trace file {path}: ")
+                and len(run.out.splitlines()) == 1, "one line naming the trace file", run.out)
+    expect_nothing_loaded(run)
 
 
 def run(build, name, keep):

@@ -632,7 +632,8 @@ def trace_file_beyond_ascii(t):
 # its streams on pipes, leaves untouched.
 @case("console_progress_then_interrupted_and_finished")
 def console_progress_then_interrupted_and_finished(t):
-    image = random.Random(7).randbytes(16 * 1024)
+    # Long enough (about 7 s) that the Ctrl-C comes in the blocks even on a machine under load.
+    image = random.Random(7).randbytes(32 * 1024)
     folder = t.folder(images={"VIVAD-h2.0.bin": image})
     # Ctrl-C typed on the terminal once the progress line has been redrawn a few times.
     run = folder.run_on_console("program", typed=CTRL_C,

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "cli/console.h"
+#include "cli/exit_codes.h"
 #include "cli/flash_texts.h"
 #include "cli/platform.h"
 #include "cli/text_encoding.h"
@@ -15,8 +16,11 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
         return FALSE;
     }
     if (RunStopRequested()) {
-        // The second Ctrl-C: let the system end the program at once.
-        return FALSE;
+        // The second Ctrl-C: the user wants out now. Ended here rather than by the system's
+        // handler, whose exit code differs by system (0 under Wine), so that a script still sees
+        // an interruption; the main thread may be inside the device library, so no clean-up runs.
+        TerminateProcess(GetCurrentProcess(), AsInt(ExitCode::Interrupted));
+        return TRUE;
     }
     RequestRunStop();
     Write(Stream::Err, STOPPING);

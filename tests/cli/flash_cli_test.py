@@ -25,9 +25,9 @@ sys.path.insert(0, str(HERE))
 sys.path.insert(0, str(HERE.parent / "e2e"))
 from e2e_support import case_registry, harness_arguments  # noqa: E402
 from pty_tester import pty_tester  # noqa: E402
-from terminal import read_until, run_on_terminal  # noqa: E402
+from terminal import CTRL_C, read_until, run_on_terminal  # noqa: E402
 from tester_log import (BURNING, COMPLETE, NO_FIRMWARE_FILE, NO_TESTER,  # noqa: E402
-                        PROGRAMMING_FAILED, RECONNECT, SEVERAL_TESTERS,
+                        PROGRAMMING_FAILED, RECONNECT, SEVERAL_TESTERS, START_REQUEST, STOPPING,
                         UNREADABLE_FIRMWARE_FILE, VERSION_38, programmed, verdicts)
 
 # Files of different lengths, so that the tester's verdict tells which one it was sent.
@@ -101,10 +101,11 @@ class World:
             self.command(args), cwd=self.firmware, env=self.tester.env,
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
-    def run_on_terminal(self, *args, typed=b"", type_after=None):
-        """vivad-flash on a pseudo-terminal, as in a terminal window; all it wrote in `out`."""
-        code, chunks = run_on_terminal(self.command(args), self.firmware, self.tester.env, typed,
-                                       type_after, RUN_TIMEOUT_S)
+    def run_on_terminal(self, *args, keys=()):
+        """vivad-flash on a pseudo-terminal, as in a terminal window, `keys` typed there as
+        run_on_terminal takes them; all it wrote in `out`."""
+        code, chunks = run_on_terminal(self.command(args), self.firmware, self.tester.env, keys,
+                                       RUN_TIMEOUT_S)
         return Result(code, "".join(text for _, text in chunks), "")
 
     def programmed(self, data):
@@ -191,7 +192,7 @@ def program_from_a_named_folder(t):
 ])
 def prompt_at_the_terminal(t, typed, code, shown, image):
     w = t.world("starts-in-bootloader = yes\n")
-    r = w.run_on_terminal("program", typed=typed, type_after=PROMPT_QUESTION_END)
+    r = w.run_on_terminal("program", keys=[(PROMPT_QUESTION_END, typed)])
     expect(r.code, code, f"exit code\n{r}")
     expect_in("REduzazav Warning", r.out, "the prompt's caption")
     expect_in(shown, r.out, "what the terminal shows")
@@ -371,6 +372,20 @@ def interrupted_in_the_blocks_then_finished(t):
     r = w.run("program", "--revision", "2")
     expect(r.code, 0, f"exit code of the run that finishes\n{r}")
     w.programmed(image)
+
+
+@case("second_ctrl_c_quits_at_once")
+def second_ctrl_c_quits_at_once(t):
+    # The tester takes 1.9 s to erase before it answers the start request, within the start's
+    # 2 s wait: both presses come in that exchange, typed on the terminal.
+    w = t.world("hardware-code = 20\nerase-ms = 1900\n")
+    r = w.run_on_terminal("program", keys=[
+        (lambda _: w.tester.requests() > START_REQUEST, CTRL_C), (STOPPING.strip(), CTRL_C)])
+    expect(r.code, -signal.SIGINT, f"exit code: ended by SIGINT, as a shell shows 130\n{r}")
+    expect_in(STOPPING.strip(), r.out, "the first press's line")
+    expect("Interrupted." in r.out, False, f"the run seen to its end\n{r}")
+    expect(w.tester.requests(), START_REQUEST + 1, "requests heard: none after the start")
+    w.not_programmed()
 
 
 # --- what the user sees ---

@@ -28,9 +28,9 @@ import tester_log
 from e2e_support import (Build, case_registry, E2EError, ensure_prefix, expect, harness_arguments,
                          run_reported, start_wine, stop_wine, windows_path, wine_environment)
 from tester_log import (BURNING, COMPLETE, ENTER_BOOTLOADER_FRAME, FIRST_BLOCK_REQUEST,
-                        IDENTIFY_FRAME, NO_TESTER, NOTHING_PROGRAMMED, PROBE_FRAME,
-                        SEVERAL_TESTERS, START_REQUEST, VERSION_38, calls, image_total,
-                        programmed, scenario_errors, verdicts, written_frames)
+                        IDENTIFY_FRAME, INTERRUPTED_REVISION_2, NO_TESTER, NOTHING_PROGRAMMED,
+                        PROBE_FRAME, SEVERAL_TESTERS, START_REQUEST, STOPPING, VERSION_38, calls,
+                        image_total, programmed, scenario_errors, verdicts, written_frames)
 from terminal import CTRL_C, run_on_terminal
 
 # What the run shares with the Windows program, code unit for code unit.
@@ -63,10 +63,6 @@ START_OPCODE = "FE"
 
 TRACE_LINE = re.compile(r" *(\d+\.\d{3}) (>>|<<|--)( .*)?")
 
-# The interruption as it ends a run that used revision 2.
-STOPPING = "Stopping after the exchange in progress (Ctrl-C again to quit at once).\n"
-INTERRUPTED_REVISION_2 = ("Interrupted. The tester stays in its bootloader, which cannot tell its "
-                          "revision;\nfinish the update with: vivad-flash program --revision 2\n")
 
 # What Wine's console adds on a terminal around the program's text: the cursor hidden and shown
 # around each write, and carriage returns before each line end.
@@ -160,10 +156,14 @@ class Folder:
     def set_scenario(self, text):
         self.scenario.write_text(text)
 
+    def next_log(self):
+        """Where the simulator writes the log of the next run."""
+        return self.root / f"sim-{self.runs + 1}.log"
+
     def _next_run(self):
         """The log of the next run, and the environment that points the simulator at it."""
+        log = self.next_log()
         self.runs += 1
-        log = self.root / f"sim-{self.runs}.log"
         env = wine_environment(self.test.build, None)
         env["VIVAD_SIM_SCENARIO"] = windows_path(self.scenario)
         env["VIVAD_SIM_LOG"] = windows_path(log)
@@ -187,13 +187,14 @@ class Folder:
             capture_output=True, timeout=WINE_RUN_TIMEOUT_S)
         return self._finished(Run(list(arguments), completed, log))
 
-    def run_on_console(self, *arguments, typed=b"", type_after=None):
+    def run_on_console(self, *arguments, keys=()):
         """Runs the program in this folder with its three streams on a terminal, as from a
-        terminal window: Wine gives it a console there. Both streams' text, as the terminal
-        shows it once Wine's console controls are taken out, is in `out`."""
+        terminal window: Wine gives it a console there; `keys` are typed as run_on_terminal takes
+        them. Both streams' text, as the terminal shows it once Wine's console controls are taken
+        out, is in `out`."""
         log, env = self._next_run()
         code, chunks = run_on_terminal([self.test.build.emulator, str(self.program), *arguments],
-                                       self.root, env, typed, type_after, WINE_RUN_TIMEOUT_S)
+                                       self.root, env, keys, WINE_RUN_TIMEOUT_S)
         shown = SimpleNamespace(returncode=code,
                                 stdout=console_text("".join(t for _, t in chunks)).encode(),
                                 stderr=b"")
@@ -636,8 +637,8 @@ def console_progress_then_interrupted_and_finished(t):
     image = random.Random(7).randbytes(32 * 1024)
     folder = t.folder(images={"VIVAD-h2.0.bin": image})
     # Ctrl-C typed on the terminal once the progress line has been redrawn a few times.
-    run = folder.run_on_console("program", typed=CTRL_C,
-                                type_after=lambda shown: len(PROGRESS_REDRAW.findall(shown)) >= 3)
+    run = folder.run_on_console(
+        "program", keys=[(lambda shown: len(PROGRESS_REDRAW.findall(shown)) >= 3, CTRL_C)])
     expect(run.code, 130, "exit code")
     before, _, after = run.out.partition(STOPPING)
     expect_true(before.startswith(VERSION_38 + BURNING), "the status lines first", run.out)
@@ -663,6 +664,26 @@ def console_progress_then_interrupted_and_finished(t):
     finish = folder.run("program", "--revision", "2", "--quiet")
     expect_ended(finish, 0, BURNING + COMPLETE, "")
     expect_programmed(finish, image)
+
+
+@case("console_second_ctrl_c_quits_at_once")
+def console_second_ctrl_c_quits_at_once(t):
+    # The tester takes 1.9 s to erase before it answers the start request, within the start's
+    # 2 s wait: both presses come in that exchange.
+    folder = t.folder("erase-ms = 1900\n")
+    log = folder.next_log()
+
+    def start_request_written(_):
+        return log.exists() and log.read_text().count(" FT_Write ") > START_REQUEST
+
+    run = folder.run_on_console("program", keys=[(start_request_written, CTRL_C),
+                                                 (STOPPING.strip(), CTRL_C)])
+    expect(run.code, 130, "exit code")
+    expect_true(STOPPING in run.out and "Interrupted." not in run.out and COMPLETE not in run.out,
+                "the first press's line only", run.out)
+    # At once: the start's exchange was not seen through, nor the link closed.
+    expect(len(run.calls("FT_Write")), START_REQUEST + 1, "frames written")
+    expect(run.calls("FT_Close"), [], "closes")
 
 
 @case("console_text_beyond_ascii")

@@ -44,33 +44,33 @@ def _take_terminal():
     fcntl.ioctl(0, termios.TIOCSCTTY, 0)
 
 
-def run_on_terminal(command, cwd, env, typed=b"", type_after=None, timeout_s=60):
+def run_on_terminal(command, cwd, env, keys=(), timeout_s=60):
     """Runs `command` with all three streams on one pseudo-terminal, its controlling terminal,
-    as in a terminal window. `typed` is typed once `type_after` has shown: a text, or a function
-    that is given all shown so far (at once when None). Returns the exit code and what the program
-    wrote, as (seconds since the start, text) chunks. A program still running after `timeout_s`
-    is killed, and TimeoutError says what it showed."""
+    as in a terminal window. `keys` are (when, typed) steps, taken in order: `typed` (bytes) is
+    typed once `when` holds, a text that has shown, or a function that is given all shown so far.
+    Returns the exit code and what the program wrote, as (seconds since the start, text) chunks.
+    A program still running after `timeout_s` is killed, and TimeoutError says what it showed."""
     master, slave = pty.openpty()
     fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", ROWS, COLUMNS, 0, 0))
     started = time.monotonic()
     process = subprocess.Popen(command, cwd=cwd, env=env, stdin=slave, stdout=slave,
                                stderr=slave, start_new_session=True, preexec_fn=_take_terminal)
     os.close(slave)
-    shown = type_after if callable(type_after) else lambda seen: type_after in seen
+    steps = [(when if callable(when) else lambda seen, text=when: text in seen, typed)
+             for when, typed in keys]
     chunks = []
     seen = ""
-    typed_yet = not typed
     try:
         while True:
-            if not typed_yet and (type_after is None or shown(seen)):
-                os.write(master, typed)
-                typed_yet = True
+            while steps and steps[0][0](seen):
+                os.write(master, steps.pop(0)[1])
             left = started + timeout_s - time.monotonic()
             if left <= 0:
                 process.kill()
                 process.wait()
                 raise TimeoutError(f"{command[0]} did not end on the terminal; it showed:\n{seen}")
-            if select.select([master], [], [], min(left, 0.2))[0]:
+            # Often enough that a key waiting on something else than the output goes in soon.
+            if select.select([master], [], [], min(left, 0.05))[0]:
                 try:
                     chunk = os.read(master, 65536).decode(errors="replace")
                 except OSError:

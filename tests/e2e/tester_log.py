@@ -19,6 +19,10 @@ NO_FIRMWARE_FILE = "Failed to find firmware file."
 UNREADABLE_FIRMWARE_FILE = "Failed to read firmware file."
 PROGRAMMING_FAILED = "Failed to program firmware."
 RECONNECT = "Please unplug and reconnect the tester and try again."
+# vivad-flash's own when Ctrl-C is pressed, and as it ends a run that used revision 2.
+STOPPING = "Stopping after the exchange in progress (Ctrl-C again to quit at once).\n"
+INTERRUPTED_REVISION_2 = ("Interrupted. The tester stays in its bootloader, which cannot tell its "
+                          "revision;\nfinish the update with: vivad-flash program --revision 2\n")
 
 # Frames as the log shows them, and the request numbers of a run that identifies the tester:
 # identify, enter bootloader, start programming, readiness query, then the blocks.

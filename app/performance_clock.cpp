@@ -15,4 +15,6 @@ std::int64_t ClockTicksPerSecond() {
     return frequency.QuadPart;
 }
 
-void SleepMilliseconds(std::uint32_t milliseconds) { Sleep(milliseconds); }
+void SleepMilliseconds(std::uint32_t milliseconds) {
+    Sleep(milliseconds);
+}

@@ -24,8 +24,8 @@ constexpr std::uint32_t REVISION_2_BLOCKS = 11;
 
 // Asks for a stop while the n-th frame of the run is being written, so that the exchange it
 // starts is the one in progress.
-int stopAtWrite = -1;
-int writesSeen = 0;
+std::uint32_t stopAtWrite = 0;
+std::uint32_t writesSeen = 0;
 void StopAtWrite(const SimCall& call) {
     if (call.function == "FT_Write" && writesSeen++ == stopAtWrite) {
         RequestRunStop();
@@ -35,8 +35,8 @@ void StopAtWrite(const SimCall& call) {
 class RunRequestTest : public RunFixture {
   protected:
     // A run of the scenario that is asked to stop while it writes its frame number `write`
-    // (0 identify, 1 enter bootloader, 2 start, 3 readiness, 4 block 0, ...).
-    RunEnding RunStoppedAtWrite(int write) {
+    // (numbered as the exchanges, tests/support/test_world.h).
+    RunEnding RunStoppedAtWrite(std::uint32_t write) {
         stopAtWrite = write;
         writesSeen = 0;
         StartScenario(scenario_);
@@ -244,15 +244,15 @@ TEST_P(RunStopTest, TheExchangeInProgressEndsAndNothingFollows) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RunStopTest,
-    ::testing::Values(StopCase{"DuringIdentify", RunFixture::IDENTIFY_EXCHANGE, false},
-                      StopCase{"DuringTheSwitch", RunFixture::SWITCH_EXCHANGE, true},
-                      StopCase{"DuringTheStart", RunFixture::START_EXCHANGE, true},
-                      StopCase{"DuringTheReadinessQuery", RunFixture::READY_EXCHANGE, true},
-                      StopCase{"DuringBlock5", RunFixture::FIRST_BLOCK_EXCHANGE + 5, true}),
+    ::testing::Values(StopCase{"DuringIdentify", IDENTIFY_EXCHANGE, false},
+                      StopCase{"DuringTheSwitch", SWITCH_EXCHANGE, true},
+                      StopCase{"DuringTheStart", START_EXCHANGE, true},
+                      StopCase{"DuringTheReadinessQuery", READY_EXCHANGE, true},
+                      StopCase{"DuringBlock5", FIRST_BLOCK_EXCHANGE + 5, true}),
     ::testing::PrintToStringParamName());
 
 TEST_F(RunRequestTest, AfterAStopInTheBlocksTheNextRunFinishesWithTheRevisionGiven) {
-    ASSERT_EQ(RunStoppedAtWrite(9), RunEnding::Interrupted);
+    ASSERT_EQ(RunStoppedAtWrite(FIRST_BLOCK_EXCHANGE + 5), RunEnding::Interrupted);
     ASSERT_EQ(report_.revision, REVISION_2_CODE);
     ClearRunStop();
     // The tester waits in its bootloader, which cannot tell its revision: the user gives it.

@@ -275,7 +275,7 @@ const EndingCase ENDING_CASES[] = {
      [](SimScenario& s) {
          // Each of the three sends of the start command.
          for (std::uint32_t r = 0; r < 3; ++r) {
-             AddFault(s, RunFixture::START_EXCHANGE + r, FaultKind::DropReply);
+             AddFault(s, START_EXCHANGE + r, FaultKind::DropReply);
          }
      },
      RunEnding::ProgrammingFailed, u"Failed to program firmware."},

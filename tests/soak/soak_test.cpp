@@ -195,7 +195,6 @@ TEST(Soak, AThousandConsecutiveRunsLeaveNothingBehind) {
         const RunEnding ending = UpdateRun();
 
         SCOPED_TRACE("run " + std::to_string(run));
-        const std::int64_t durationNs = SimNow() - startNs;
         ++tally.endings[EndingLabel(ending)];
         // The sweep's rules, for this run's share of the calls and of the status list.
         const RunVerdict verdict =
@@ -210,53 +209,39 @@ TEST(Soak, AThousandConsecutiveRunsLeaveNothingBehind) {
         ASSERT_EQ(FirmwareImageBuffer, nullptr);
         ASSERT_LE(SimOpenHandleCount(), 1);
         tally.maxOpenHandles = std::max(tally.maxOpenHandles, SimOpenHandleCount());
-        ASSERT_LE(durationNs,
-                  RunBoundNs(static_cast<std::uint32_t>(world.image2.size()), LineTiming{}));
 
-        // The status list kept what it had, and the run's own events follow it in order.
+        // What the sweep's rules leave open: the status list kept what it had, the run's events
+        // follow it in time, and its lines are the run's own, a version line only before the
+        // transfer's.
         const std::vector<HostEvent>& events = host.events;
         ASSERT_GT(events.size(), firstEvent);
         if (firstEvent > 0) {
             ASSERT_EQ(events[firstEvent - 1].kind, lastBefore.kind);
             ASSERT_EQ(events[firstEvent - 1].text, lastBefore.text);
         }
-        ASSERT_EQ(events[firstEvent].kind, HostEvent::Kind::Disable);
-        ASSERT_EQ(events.back().kind, HostEvent::Kind::Enable);
-        int errors = 0, completes = 0, versions = 0, burnings = 0;
+        int versions = 0;
+        bool transferLineShown = false;
         for (std::size_t i = firstEvent; i < events.size(); ++i) {
             const HostEvent& e = events[i];
             ASSERT_GE(e.atNs, i > firstEvent ? events[i - 1].atNs : startNs);
-            if (e.kind == HostEvent::Kind::Error) {
-                ++errors;
-                EXPECT_EQ(e.text, EndingMessage(ending));
-            } else if (e.kind == HostEvent::Kind::Prompt) {
+            if (e.kind == HostEvent::Kind::Prompt) {
                 ++tally.prompts;
             } else if (e.kind == HostEvent::Kind::Line) {
                 if (e.text.starts_with(u"Current firmware version: ")) {
-                    EXPECT_EQ(burnings + completes, 0) << "version line after the transfer's";
+                    EXPECT_FALSE(transferLineShown) << "version line after the transfer's";
                     ++versions;
-                } else if (e.text == RunTextOf(RunText::BurningLine)) {
-                    EXPECT_EQ(completes, 0);
-                    ++burnings;
-                } else if (e.text == RunTextOf(RunText::CompleteLine)) {
-                    EXPECT_EQ(burnings, 1);
-                    ++completes;
+                } else if (e.text == RunTextOf(RunText::BurningLine) ||
+                           e.text == RunTextOf(RunText::CompleteLine)) {
+                    transferLineShown = true;
                 } else {
                     ADD_FAILURE() << "unknown status line " << Narrow(e.text);
                 }
             }
         }
-        EXPECT_EQ(errors, EndingMessage(ending).empty() ? 0 : 1);
         EXPECT_LE(versions, 1);
-        const bool succeeded = ending == RunEnding::ProgrammingComplete;
-        EXPECT_EQ(completes, succeeded ? 1 : 0);
-        if (succeeded) {
-            // A completion line means the tester has just verified a whole image it was sent.
-            const ProgrammedImage& held = SimTester().image;
-            EXPECT_EQ(held.verifiedCount, verifiedBefore + 1);
-            EXPECT_TRUE(held.received == world.image1 || held.received == world.image2)
-                << DescribeVerdict(SimTester()) << "; the images are " << world.image1.size()
-                << " and " << world.image2.size() << " bytes";
+        if (ending == RunEnding::ProgrammingComplete) {
+            // The image behind the completion line is one the tester has just verified.
+            EXPECT_EQ(SimTester().image.verifiedCount, verifiedBefore + 1);
         }
 
         // Keep only the last event, for the next run's check, so that the soak's own record

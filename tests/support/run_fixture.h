@@ -10,19 +10,10 @@
 
 class RunFixture : public SimFixture {
   public:
-    // Public, like the numbers below, for the tables of cases beside the tests.
-    // Files of different lengths, so that the tester's verdict tells which one it was sent.
+    // Public, for the tables of cases beside the tests. Files of different lengths, so that
+    // the tester's verdict tells which one it was sent.
     static constexpr std::size_t REVISION_1_FILE_LENGTH = 1000;
     static constexpr std::size_t REVISION_2_FILE_LENGTH = 2000;
-
-    // The frames a run against a tester in its firmware writes, as faults number them, when no
-    // exchange before is sent again: identify, the switch to the bootloader, the start, the
-    // readiness query, then the blocks.
-    static constexpr std::uint32_t IDENTIFY_EXCHANGE = 0;
-    static constexpr std::uint32_t SWITCH_EXCHANGE = 1;
-    static constexpr std::uint32_t START_EXCHANGE = 2;
-    static constexpr std::uint32_t READY_EXCHANGE = 3;
-    static constexpr std::uint32_t FIRST_BLOCK_EXCHANGE = 4;
 
   protected:
     void SetUp() override {

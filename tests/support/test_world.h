@@ -4,7 +4,18 @@
 // process-wide link and image buffer. Free of GoogleTest, so that every one of them can use it.
 #pragma once
 
+#include <cstdint>
+
 #include "sim/sim_world.h"
+
+// The frames a run against a tester in its firmware writes, as faults number them, when no
+// exchange before is sent again: identify, the switch to the bootloader, the start, the
+// readiness query, then the blocks.
+inline constexpr std::uint32_t IDENTIFY_EXCHANGE = 0;
+inline constexpr std::uint32_t SWITCH_EXCHANGE = 1;
+inline constexpr std::uint32_t START_EXCHANGE = 2;
+inline constexpr std::uint32_t READY_EXCHANGE = 3;
+inline constexpr std::uint32_t FIRST_BLOCK_EXCHANGE = 4;
 
 // Everything as at the start of a process: the virtual clock at zero, the scenario's devices,
 // tester and faults in place with an empty call log and no observer, no link open, no image

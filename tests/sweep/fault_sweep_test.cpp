@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_world.h"
 #include "tests/sweep/run_checks.h"
 
 namespace {
@@ -21,11 +22,6 @@ constexpr int RANDOM_RUNS_PER_SHAPE = 300;
 constexpr std::size_t SWEEP_FILE_LENGTH = 64 * 1024;
 constexpr int RANDOM_RUNS_PER_SHAPE = 1000;
 #endif
-
-// Exchange indices of a clean run: identify, enter bootloader, start, readiness, then blocks.
-constexpr std::uint32_t START_EXCHANGE = 2;
-constexpr std::uint32_t READY_EXCHANGE = 3;
-constexpr std::uint32_t FIRST_BLOCK_EXCHANGE = 4;
 
 void Report(const RunVerdict& verdict, const std::string& caseName) {
     if (verdict.problems.empty()) {

@@ -5,7 +5,6 @@
 #include <shobjidl.h>
 
 #include <algorithm>
-#include <cstdint>
 
 #include "app/main_window.h"
 
@@ -41,35 +40,19 @@ enum class ButtonLook { Cleared, Normal, Error };
 struct ButtonState {
     ButtonLook look = ButtonLook::Cleared;
     int percent = 0;
-    bool transferReported = false;  // a progress report has come in the current run
-};
-
-// The one reference to the shell's taskbar object, released when replaced and at exit.
-struct TaskbarListReference {
-    ITaskbarList3* list = nullptr;
-
-    TaskbarListReference() = default;
-    TaskbarListReference(const TaskbarListReference&) = delete;
-    TaskbarListReference& operator=(const TaskbarListReference&) = delete;
-    ~TaskbarListReference() { Reset(nullptr); }
-
-    void Reset(ITaskbarList3* replacement) {
-        if (list != nullptr) {
-            list->Release();
-        }
-        list = replacement;
-    }
 };
 
 UINT taskbarButtonCreatedMessage = 0;
 bool comInitialised = false;
-TaskbarListReference taskbar;
+// The one reference to the shell's taskbar object, released when a fresh one replaces it; the
+// last one goes with the process.
+ITaskbarList3* taskbar = nullptr;
 ButtonState button;
 
 // The results are not examined: a call the taskbar refuses leaves the button as it was, and
 // that is nothing to tell the user about.
 void ShowButtonState(HWND window) {
-    ITaskbarList3* const list = taskbar.list;
+    ITaskbarList3* const list = taskbar;
     if (list == nullptr) {
         // No taskbar button yet, or no interface on this system: nothing is shown.
         return;
@@ -92,7 +75,10 @@ void ShowButtonState(HWND window) {
 // exists. The shell says so again after it restarts, when the old object serves a taskbar that
 // is gone, so each time a fresh one replaces it. Any failure leaves the button without a bar.
 void ConnectTaskbar(HWND window) {
-    taskbar.Reset(nullptr);
+    if (taskbar != nullptr) {
+        taskbar->Release();
+        taskbar = nullptr;
+    }
     if (!comInitialised) {
         // Once for the thread, and never undone: the thread lives as long as the process.
         comInitialised =
@@ -110,7 +96,7 @@ void ConnectTaskbar(HWND window) {
         list->Release();
         return;
     }
-    taskbar.Reset(list);
+    taskbar = list;
     // A button made while a run is under way, or after one failed, shows where things stand.
     ShowButtonState(window);
 }
@@ -126,7 +112,7 @@ void PostRunStarted() {
 // shows nothing finer than a percent. Posting only a change of the percentage keeps the window's
 // queue and the taskbar's redraws to at most 101 a run, whatever the image's size.
 void PostTransferProgress(const TransferProgress& progress) {
-    const int percent = static_cast<int>(std::min<std::uint32_t>(progress.Percent(), FULL_PERCENT));
+    const int percent = static_cast<int>(progress.Percent());
     if (percent == postedPercent) {
         return;
     }
@@ -165,14 +151,15 @@ bool HandleTaskbarMessage(HWND window, UINT message, WPARAM wParam) {
             break;
         case TRANSFER_PROGRESS_MESSAGE:
             button.look = ButtonLook::Normal;
+            // Whatever a message carries, the bar shows no more than full.
             button.percent = static_cast<int>(std::min<WPARAM>(wParam, FULL_PERCENT));
-            button.transferReported = true;
             break;
         case RUN_FAILED_MESSAGE:
             button.look = ButtonLook::Error;
-            // A run that fails before its first block would otherwise show an empty red bar,
-            // which is no bar at all; a full one says that the run failed.
-            if (!button.transferReported) {
+            // A run that fails before its transfer has moved the bar (before the transfer, or
+            // at its first block) would otherwise show an empty red bar, which is no bar at
+            // all; a full one says that the run failed.
+            if (button.percent == 0) {
                 button.percent = FULL_PERCENT;
             }
             break;

@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
     // The link bound alone, for the benchmark of the command line on the real-time link.
     if (argc == 3 && std::string(argv[1]) == "--link-bound-ms") {
         const auto file = static_cast<std::uint32_t>(std::stoul(argv[2]));
-        std::printf("%.3f\n", BlocksBoundMs(file + file % 2 + 4));
+        std::printf("%.3f\n", BlocksBoundMs(static_cast<std::uint32_t>(FirmwareImageLength(file))));
         return 0;
     }
     // The largest image whose blocks can all be numbered, CRC trailer included.

@@ -8,9 +8,18 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "VIVAD Updater maintainers <vivad-updater@ex
 # The release's date, in seconds since 1970: the changelog entry's date and the manual page's
 # footer both come from it, so that a later build of the same sources packs the same page.
 set(DEBIAN_RELEASE_EPOCH 1796904000)
+# string(TIMESTAMP) formats only the time SOURCE_DATE_EPOCH names; the caller's own value, if any,
+# is put back for the rest of the configuration.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    set(CALLERS_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
+endif()
 set(ENV{SOURCE_DATE_EPOCH} ${DEBIAN_RELEASE_EPOCH})
 string(TIMESTAMP DEBIAN_RELEASE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
-unset(ENV{SOURCE_DATE_EPOCH})
+if(DEFINED CALLERS_SOURCE_DATE_EPOCH)
+    set(ENV{SOURCE_DATE_EPOCH} "${CALLERS_SOURCE_DATE_EPOCH}")
+else()
+    unset(ENV{SOURCE_DATE_EPOCH})
+endif()
 
 set(DEBIAN_DOCS ${CMAKE_BINARY_DIR}/debian-docs)
 file(MAKE_DIRECTORY ${DEBIAN_DOCS})

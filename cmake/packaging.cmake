@@ -37,7 +37,7 @@ if(WIN32)
     # into a folder of the same name.
     set(CPACK_PACKAGE_FILE_NAME
         vivad-updater-${PROJECT_VERSION}-windows-${WINDOWS_ZIP_ARCHITECTURE})
-elseif(NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
+elseif(NOT VIVAD_SANITIZED)
     # --- the Debian package ---
     # Not from a sanitized build: a binary that needs the sanitizers' runtime is not one to ship.
     set(VIVAD_DEBIAN_PACKAGE ON)

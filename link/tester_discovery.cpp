@@ -35,6 +35,7 @@ std::vector<AttachedTester> ListAttachedTesters() {
 }
 
 void CloseTesterLink() {
+    // Its status is not examined: a link that will not close is given up all the same.
     if (TesterLink != nullptr) {
         FT_Close(TesterLink);
         TesterLink = nullptr;
@@ -70,8 +71,8 @@ TesterSearchResult FindAndOpenTester(std::string_view wantedSerial, std::string&
         return TesterSearchResult::OpenFailed;
     }
     TesterLink = handle;
-    // Neither the close above nor the set-up is checked: a set-up call that fails is noticed only
-    // through the replies that then do not come, and is handled as a silent line is.
+    // The set-up is not checked: a set-up call that fails is noticed only through the replies
+    // that then do not come, and is handled as a silent line is.
     FT_SetBaudRate(TesterLink, LINK_BAUD_RATE);
     FT_SetDataCharacteristics(TesterLink, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE);
     FT_SetTimeouts(TesterLink, LINK_TIMEOUT_MS, LINK_TIMEOUT_MS);

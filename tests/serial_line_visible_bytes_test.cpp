@@ -137,15 +137,13 @@ TEST_P(LongReplies, TheFirstPacketIsVisibleAtTheArrivalOfItsLastByte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, LongReplies, ::testing::ValuesIn(LONG_REPLY_CASES),
-                         [](const ::testing::TestParamInfo<LongReplyCase>& info) {
-                             return info.param.label;
-                         });
+                         ::testing::PrintToStringParamName());
 
 // The babbling tester starts when its answer would have been ready; from then on one byte
 // reaches the PC every byte time, however the PC takes them.
 TEST_F(VisibleBytes, TheGarbageStreamDeliversOneByteEveryByteTime) {
     SimScenario scenario;
-    scenario.faults.emplace(0, LineFault{.kind = FaultKind::GarbageStream});
+    AddFault(scenario, 0, FaultKind::GarbageStream);
     Start(scenario);
     const std::int64_t heard = Request({IDENTIFY});
     const std::int64_t first = heard + answerNs_ + byteNs_;

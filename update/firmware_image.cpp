@@ -24,7 +24,7 @@ ImageLoadResult ReadWholeFile(FirmwareFile file, std::uint32_t& fileLength) {
         return ImageLoadResult::FileUnreadable;
     }
     // An image whose blocks cannot all be numbered is refused before any of it is read.
-    if (size + size % 2 + CRC_BYTES > MAX_IMAGE_LENGTH) {
+    if (FirmwareImageLength(size) > MAX_IMAGE_LENGTH) {
         return ImageLoadResult::TooLongToNumber;
     }
     const auto size32 = static_cast<std::uint32_t>(size);

@@ -29,6 +29,11 @@ enum class ImageLoadResult { Loaded, FileNotFound, FileUnreadable, TooLongToNumb
 ImageLoadResult LoadFirmwareImage(HardwareRevision revision, FirmwareImage& image,
                                   const std::optional<std::u16string>& folder = std::nullopt);
 
+// The length of the image built from a file of `fileLength` bytes: padded to even, and the CRC.
+constexpr std::uint64_t FirmwareImageLength(std::uint64_t fileLength) {
+    return fileLength + fileLength % 2 + 4;
+}
+
 // Pads the `fileLength` bytes at the start of `buffer` to an even count and appends their CRC-32.
 // `buffer` must hold fileLength + 5 bytes. Returns the total length.
 std::uint32_t CompleteFirmwareImage(std::uint8_t* buffer, std::uint32_t fileLength);

@@ -4,7 +4,8 @@ Shared by the end-to-end tests of the window program (run_e2e.py, soak_e2e.py), 
 vivad-flash.exe (flash_e2e.py) and of the Windows zip (package_e2e.py), and by the demo
 (scripts/demo): the Wine prefix and its server, an X display, a folder laid out like an
 installation, a client for the driver program (e2e-driver.exe) that works the updater's window,
-and the harnesses' case registry and command line (also used by tests/cli/flash_cli_test.py).
+and the harnesses' case registry, command line, checks and report (also used by
+tests/cli/flash_cli_test.py).
 """
 
 import argparse
@@ -364,16 +365,17 @@ def case_registry(cases):
     return case, table
 
 
-def harness_arguments(doc, cases, build_dir="build/windows"):
-    """A harness's command line: --list, --build-dir, --emulator, --keep and the names of the
-    tests to run. Returns the arguments, and an exit code when the harness is done already (after
-    --list, or for a name it does not know)."""
+def harness_arguments(doc, cases, build_dir="build/windows", wine=True):
+    """A harness's command line: --list, --build-dir, the names of the tests to run and, for the
+    harnesses under Wine, --emulator and --keep. Returns the arguments, and an exit code when the
+    harness is done already (after --list, or for a name it does not know)."""
     parser = argparse.ArgumentParser(description=doc,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--list", action="store_true")
     parser.add_argument("--build-dir", default=build_dir)
-    parser.add_argument("--emulator", help="what runs a Windows program here (wine)")
-    parser.add_argument("--keep", action="store_true", help="keep the folders of passed tests")
+    if wine:
+        parser.add_argument("--emulator", help="what runs a Windows program here (wine)")
+        parser.add_argument("--keep", action="store_true", help="keep the folders of passed tests")
     parser.add_argument("names", nargs="*")
     args = parser.parse_args()
     if args.list:

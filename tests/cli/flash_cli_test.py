@@ -23,12 +23,16 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 sys.path.insert(0, str(HERE.parent / "e2e"))
-from e2e_support import case_registry, harness_arguments  # noqa: E402
+from e2e_support import (case_registry, E2EError, expect, expect_in, expect_true,  # noqa: E402
+                         harness_arguments, run_reported)
 from pty_tester import pty_tester  # noqa: E402
 from terminal import CTRL_C, read_until, run_on_terminal  # noqa: E402
-from tester_log import (BURNING, COMPLETE, NO_FIRMWARE_FILE, NO_TESTER,  # noqa: E402
-                        PROGRAMMING_FAILED, RECONNECT, SEVERAL_TESTERS, START_REQUEST, STOPPING,
-                        UNREADABLE_FIRMWARE_FILE, VERSION_38, programmed, verdicts)
+from tester_log import (BURNING, COMPLETE, FINISH_HINT_START, FIRST_BLOCK_REQUEST,  # noqa: E402
+                        FLASH_VERSION, IDENTIFY_FRAME, INTERRUPTED_REVISION_2, NO_FIRMWARE_FILE,
+                        NO_TERMINAL_FOR_PROMPT, NO_TESTER, OPEN_FAILED_START, PROBE_FRAME,
+                        PROGRAMMING_FAILED, PROMPT_CAPTION, RECONNECT, SEVERAL_TESTERS,
+                        START_REQUEST, STOPPING, UNREADABLE_FIRMWARE_FILE, VERSION_38, programmed,
+                        verdicts)
 
 # Files of different lengths, so that the tester's verdict tells which one it was sent.
 H1 = random.Random(1).randbytes(1000)
@@ -38,20 +42,6 @@ PROMPT_QUESTION_END = "anything else to cancel:"
 
 CASES = {}
 case, table = case_registry(CASES)
-
-
-class Failure(Exception):
-    pass
-
-
-def expect(actual, expected, what):
-    if actual != expected:
-        raise Failure(f"{what}: expected {expected!r}, got {actual!r}")
-
-
-def expect_in(needle, haystack, what):
-    if needle not in haystack:
-        raise Failure(f"{what}: {needle!r} not in {haystack!r}")
 
 
 class Result:
@@ -116,7 +106,7 @@ class World:
     def not_programmed(self):
         for line in verdicts(self.tester.log_lines(), "image"):
             if "CRC-32 good" in line:
-                raise Failure(f"the tester holds an image: {line}")
+                raise E2EError(f"the tester holds an image: {line}")
 
 
 class Case:
@@ -141,6 +131,8 @@ class Case:
 
 
 def run_case(build, name):
+    """One case, its worlds set up and taken down within it, so that a tester that will not stop
+    fails the case too; the testers' logs are shown while they are still there."""
     with contextlib.ExitStack() as stack:
         c = Case(build, stack)
         try:
@@ -194,7 +186,7 @@ def prompt_at_the_terminal(t, typed, code, shown, image):
     w = t.world("starts-in-bootloader = yes\n")
     r = w.run_on_terminal("program", keys=[(PROMPT_QUESTION_END, typed)])
     expect(r.code, code, f"exit code\n{r}")
-    expect_in("REduzazav Warning", r.out, "the prompt's caption")
+    expect_in(PROMPT_CAPTION, r.out, "the prompt's caption")
     expect_in(shown, r.out, "what the terminal shows")
     if image is None:
         w.not_programmed()
@@ -207,7 +199,7 @@ def prompt_without_a_terminal(t):
     w = t.world("starts-in-bootloader = yes\n")
     r = w.run("program")
     expect(r.code, 10, f"exit code\n{r}")
-    expect(r.err, "Hardware revision unknown: pass --revision 1 or 2.\n", "standard error")
+    expect(r.err, NO_TERMINAL_FOR_PROMPT, "standard error")
     expect(r.out, "", "standard output")
     w.not_programmed()
 
@@ -281,7 +273,7 @@ def open_refused_while_held(t):
         fcntl.flock(held, fcntl.LOCK_EX | fcntl.LOCK_NB)
         r = w.run("program")
     expect(r.code, 5, f"exit code\n{r}")
-    expect_in("The tester ZVKD0001 could not be opened: ", r.err, "standard error")
+    expect_in(OPEN_FAILED_START, r.err, "standard error")
     expect_in("in use by another program", r.err, "the reason")
 
 
@@ -303,7 +295,7 @@ def open_refused_without_permission(t):
         os.chmod(program, 0o755)
     r = w.run("program", user=user, program=program)
     expect(r.code, 5, f"exit code\n{r}")
-    expect_in("The tester ZVKD0001 could not be opened: no permission", r.err, "standard error")
+    expect_in(OPEN_FAILED_START + "no permission", r.err, "standard error")
     expect_in("dialout", r.err, "the remedy")
     expect_in("udev", r.err, "the remedy")
 
@@ -317,7 +309,7 @@ def firmware_missing(t):
     r = w.run("program")
     expect(r.code, 6, f"exit code\n{r}")
     expect_in(NO_FIRMWARE_FILE + "\n", r.err, "standard error")
-    expect_in("vivad-flash program --revision 2", r.err, "how to finish")
+    expect_in(FINISH_HINT_START + "vivad-flash program --revision 2\n", r.err, "how to finish")
 
 
 @case("firmware_unreadable")
@@ -334,10 +326,10 @@ def firmware_unreadable(t):
 # --- the bootloader's endings ---
 
 @table("bootloader", [
-    # Requests: 0 identify, 1 switch, 2 to 4 the start's three sends; 4 to 7 block 0's four.
-    ("start_unanswered", "".join(f"fault = {n} DropReply\n" for n in range(2, 5)), 8,
-     PROGRAMMING_FAILED),
-    ("block_unacknowledged", "".join(f"fault = {n} DropReply\n" for n in range(4, 8)), 8,
+    ("start_unanswered",
+     "".join(f"fault = {START_REQUEST + i} DropReply\n" for i in range(3)), 8, PROGRAMMING_FAILED),
+    ("block_unacknowledged",
+     "".join(f"fault = {FIRST_BLOCK_REQUEST + i} DropReply\n" for i in range(4)), 8,
      PROGRAMMING_FAILED),
     ("not_ready", "ready-status = 256\n", 9, RECONNECT),
 ])
@@ -360,14 +352,13 @@ def interrupted_in_the_blocks_then_finished(t):
     err = read_until(process.stderr.fileno(), b"progress: 20%", RUN_TIMEOUT_S)
     if b"progress: 20%" not in err:
         process.kill()
-        raise Failure(f"no progress to interrupt: {err!r}")
+        raise E2EError(f"no progress to interrupt: {err!r}")
     process.send_signal(signal.SIGINT)
     out, rest = process.communicate(timeout=RUN_TIMEOUT_S)
     err = (err + rest).decode()
     expect(process.returncode, 130, f"exit code\nstdout {out!r}\nstderr {err!r}")
-    expect_in("stays in its bootloader", err, "what the interruption says")
-    expect_in("vivad-flash program --revision 2", err, "how to finish")
-    expect("Programming complete." in out.decode(), False, "a false completion")
+    expect_in(INTERRUPTED_REVISION_2, err, "what the interruption says, and how to finish")
+    expect(COMPLETE in out.decode(), False, "a false completion")
     w.not_programmed()
     r = w.run("program", "--revision", "2")
     expect(r.code, 0, f"exit code of the run that finishes\n{r}")
@@ -397,9 +388,9 @@ def trace_file(t):
     r = w.run("program", "--trace", str(trace))
     expect(r.code, 0, f"exit code\n{r}")
     lines = trace.read_text().splitlines()
-    expect(lines[0].split()[1:], [">>", "02", "01", "01", "01", "03"], "the first line")
+    expect(lines[0].split()[1:], [">>", *IDENTIFY_FRAME.split()], "the first line")
     expect(lines[1].split()[1:], ["--", "no", "frame", "within", "1000", "ms"], "the second")
-    expect(lines[2].split()[1:], [">>", "02", "01", "0A", "0A", "03"], "the probe")
+    expect(lines[2].split()[1:], [">>", *PROBE_FRAME.split()], "the probe")
     expect(lines[3].split()[1], "<<", "the probe's reply")
     times = [float(l.split()[0]) for l in lines]
     expect(times, sorted(times), "times in order")
@@ -417,11 +408,10 @@ def progress_on_a_terminal(t):
     seconds = time.monotonic() - started
     expect(r.code, 0, f"exit code\n{r}")
     redraws = r.out.count("\r") - r.out.count("\r\n")
-    if redraws < 2:
-        raise Failure(f"the progress line was not redrawn: {r.out!r}")
+    expect_true(redraws >= 2, "the progress line redrawn", r.out)
     # A few redraws a second at most: the real binary feeds the meter real milliseconds.
-    if redraws > seconds * 4 + 2:
-        raise Failure(f"{redraws} redraws in {seconds:.1f} s")
+    expect_true(redraws <= seconds * 4 + 2, f"at most a few redraws a second, in {seconds:.1f} s",
+                redraws)
     expect_in("100%  86/86 blocks", r.out, "the last redraw")
     expect_in("left", r.out, "time left")
     expect_in("KiB/s", r.out, "the rate")
@@ -453,28 +443,21 @@ def bad_arguments(t):
                  ["program", "--firmware-dir", "/no/such/folder"]):
         r = w.run(*args)
         expect(r.code, 2, f"exit code of {args}\n{r}")
-        expect(r.err.startswith("vivad-flash: "), True, f"the error of {args}: {r.err!r}")
+        expect_true(r.err.startswith("vivad-flash: "), f"the error of {args}", r.err)
         expect_in("Usage:", r.err, f"the usage after {args}")
     expect(w.tester.requests(), 0, "requests heard")
     r = w.run("--version")
-    expect((r.code, r.out), (0, "vivad-flash 3.8\n"), "the version")
+    expect((r.code, r.out), (0, FLASH_VERSION), "the version")
 
 
 def main():
-    args, done = harness_arguments(__doc__, CASES, build_dir="build/native")
+    args, done = harness_arguments(__doc__, CASES, build_dir="build/native", wine=False)
     if done is not None:
         return done
     build = Path(args.build_dir).resolve()
-    failed = 0
-    for name in args.names or CASES:
-        started = time.monotonic()
-        try:
-            run_case(build, name)
-            print(f"PASS {name} ({time.monotonic() - started:.1f} s)")
-        except (Failure, subprocess.TimeoutExpired, TimeoutError) as e:
-            failed += 1
-            print(f"FAIL {name}: {e}")
-    return 1 if failed else 0
+    results = [run_reported(f"flash.{name}", lambda: run_case(build, name))
+               for name in (args.names or list(CASES))]
+    return 0 if all(results) else 1
 
 
 if __name__ == "__main__":

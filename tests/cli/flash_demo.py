@@ -10,7 +10,6 @@ it stands at the end.
 import argparse
 import sys
 import tempfile
-import time
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -21,8 +20,8 @@ from pty_tester import pty_tester  # noqa: E402
 from terminal import run_on_terminal  # noqa: E402
 from tester_log import verdicts  # noqa: E402
 
-# The new firmware is up again soon after the last block, so that info can ask it at once.
-SCENARIO = "device = ZVKD0001\nhardware-code = 20\nrestart-after-programming-ms = 300\n"
+# The new firmware is up again at once after the last block, so that info can ask it.
+SCENARIO = "device = ZVKD0001\nhardware-code = 20\nrestart-after-programming-ms = 1\n"
 
 
 def screen(text):
@@ -84,7 +83,6 @@ def main():
             print(f"  (exit code {code})\n")
             programmed = code == 0
 
-            time.sleep(0.5)
             code, chunks = run_on_terminal([flash, "info"], folder, env)
             show("vivad-flash info", code, chunks)
 

@@ -17,8 +17,8 @@ from pathlib import Path
 
 from e2e_support import (IDC_ABOUT, IDC_EXIT, IDC_PROGRAM, IDOK, Build, Driver, E2EError,
                          Installation, ensure_prefix, stop_wine, temporary_root, x_display)
+from tester_log import COMPLETE
 
-COMPLETE = "Programming complete.\n"
 # Revision-2 firmware of a realistic size for this tester: about 64 blocks.
 H1 = random.Random(10).randbytes(10 * 1024 + 1)
 H2 = random.Random(20).randbytes(12 * 1024)

@@ -4,7 +4,8 @@ Shared by the end-to-end tests of the window program (run_e2e.py, soak_e2e.py), 
 vivad-flash.exe (flash_e2e.py) and of the Windows zip (package_e2e.py), and by the demo
 (scripts/demo): the Wine prefix and its server, an X display, a folder laid out like an
 installation, a client for the driver program (e2e-driver.exe) that works the updater's window,
-and the harnesses' case registry and command line (also used by tests/cli/flash_cli_test.py).
+and the harnesses' case registry, command line, checks and report (also used by
+tests/cli/flash_cli_test.py).
 """
 
 import argparse
@@ -56,25 +57,38 @@ def expect(actual, expected, what):
         raise E2EError(f"{what}:\n  expected {expected!r}\n  actual   {actual!r}")
 
 
+def expect_in(part, whole, what):
+    if part not in whole:
+        raise E2EError(f"{what}:\n  expected {part!r} in\n  actual   {whole!r}")
+
+
+def expect_true(condition, what, shown):
+    if not condition:
+        raise E2EError(f"{what}:\n  actual   {shown!r}")
+
+
 def windows_path(path):
     """The path as Wine's Z: drive shows it."""
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
 class Build:
-    """Where the Windows build put the program, the simulated DLL and the driver, and the
+    """Where the Windows build put the programs, the simulated DLL and the driver, and the
     emulator that runs a Windows program here (the build's CMAKE_CROSSCOMPILING_EMULATOR)."""
 
     def __init__(self, build_dir, emulator=None):
         self.dir = Path(build_dir).resolve()
         self.emulator = emulator or "wine"
         self.updater = self.dir / "vivad-updater.exe"
+        self.flash = self.dir / "vivad-flash.exe"
         self.dll = self.dir / "simulated-tester" / "FTD2XX.dll"
         self.driver = self.dir / "tests" / "e2e" / "e2e-driver.exe"
         self.prefix = self.dir / "wineprefix"
 
-    def check(self):
-        for path in (self.updater, self.dll, self.driver):
+    def check(self, *needed):
+        """The files a harness needs are there: `needed`, or the updater, the DLL and the
+        driver."""
+        for path in needed or (self.updater, self.dll, self.driver):
             if not path.is_file():
                 raise E2EError(f"missing {path}; build the windows preset first")
 
@@ -90,6 +104,20 @@ def wine_environment(build, display):
     if display is not None:
         env["DISPLAY"] = display
     return env
+
+
+def simulator_environment(build, display, scenario, log):
+    """Wine's environment, with the simulated DLL pointed at its scenario file and its log."""
+    env = wine_environment(build, display)
+    env["VIVAD_SIM_SCENARIO"] = windows_path(scenario)
+    env["VIVAD_SIM_LOG"] = windows_path(log)
+    return env
+
+
+def read_log(path):
+    """The lines of the simulator's log; none when it wrote none."""
+    path = Path(path)
+    return path.read_text().splitlines() if path.exists() else []
 
 
 def ensure_prefix(build):
@@ -169,13 +197,10 @@ class Installation:
         self.scenario.write_text(text)
 
     def environment(self, display):
-        env = wine_environment(self.build, display)
-        env["VIVAD_SIM_SCENARIO"] = windows_path(self.scenario)
-        env["VIVAD_SIM_LOG"] = windows_path(self.log)
-        return env
+        return simulator_environment(self.build, display, self.scenario, self.log)
 
     def log_lines(self):
-        return self.log.read_text().splitlines() if self.log.exists() else []
+        return read_log(self.log)
 
 
 class Driver:
@@ -340,16 +365,17 @@ def case_registry(cases):
     return case, table
 
 
-def harness_arguments(doc, cases, build_dir="build/windows"):
-    """A harness's command line: --list, --build-dir, --emulator, --keep and the names of the
-    tests to run. Returns the arguments, and an exit code when the harness is done already (after
-    --list, or for a name it does not know)."""
+def harness_arguments(doc, cases, build_dir="build/windows", wine=True):
+    """A harness's command line: --list, --build-dir, the names of the tests to run and, for the
+    harnesses under Wine, --emulator and --keep. Returns the arguments, and an exit code when the
+    harness is done already (after --list, or for a name it does not know)."""
     parser = argparse.ArgumentParser(description=doc,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--list", action="store_true")
     parser.add_argument("--build-dir", default=build_dir)
-    parser.add_argument("--emulator", help="what runs a Windows program here (wine)")
-    parser.add_argument("--keep", action="store_true", help="keep the folders of passed tests")
+    if wine:
+        parser.add_argument("--emulator", help="what runs a Windows program here (wine)")
+        parser.add_argument("--keep", action="store_true", help="keep the folders of passed tests")
     parser.add_argument("names", nargs="*")
     args = parser.parse_args()
     if args.list:

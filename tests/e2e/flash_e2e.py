@@ -25,12 +25,15 @@ from pathlib import Path
 from types import SimpleNamespace
 
 import tester_log
-from e2e_support import (Build, case_registry, E2EError, ensure_prefix, expect, harness_arguments,
-                         run_reported, start_wine, stop_wine, windows_path, wine_environment)
-from tester_log import (BURNING, COMPLETE, ENTER_BOOTLOADER_FRAME, FIRST_BLOCK_REQUEST,
-                        IDENTIFY_FRAME, INTERRUPTED_REVISION_2, NO_TESTER, NOTHING_PROGRAMMED,
-                        PROBE_FRAME, SEVERAL_TESTERS, START_REQUEST, STOPPING, VERSION_38, calls,
-                        image_total, programmed, scenario_errors, verdicts, written_frames)
+from e2e_support import (Build, case_registry, E2EError, ensure_prefix, expect, expect_true,
+                         harness_arguments, read_log, run_reported, simulator_environment,
+                         start_wine, stop_wine, windows_path)
+from tester_log import (BURNING, COMPLETE, ENTER_BOOTLOADER_FRAME, FINISH_HINT_START,
+                        FIRST_BLOCK_REQUEST, FLASH_VERSION, IDENTIFY_FRAME, INTERRUPTED_REVISION_2,
+                        NO_TERMINAL_FOR_PROMPT, NO_TESTER, NOTHING_PROGRAMMED, OPEN_FAILED_START,
+                        PROBE_FRAME, SEVERAL_TESTERS, START_REQUEST, STOPPING, VERSION_38,
+                        call_bytes, calls, exit_code_table, image_total, programmed,
+                        scenario_errors, verdicts, written_frames)
 from terminal import CTRL_C, run_on_terminal
 
 # What the run shares with the Windows program, code unit for code unit.
@@ -40,9 +43,6 @@ PROGRAMMING_FAILED = tester_log.PROGRAMMING_FAILED + "\n"
 RECONNECT = tester_log.RECONNECT + "\n"
 
 # The command line's own.
-NO_TERMINAL_FOR_PROMPT = "Hardware revision unknown: pass --revision 1 or 2.\n"
-OPEN_FAILED_START = "The tester ZVKD0001 could not be opened: "
-FINISH_HINT_START = "The tester stays in its bootloader; once the cause is mended, finish with: "
 USAGE = ("Usage:\n"
          "  vivad-flash list\n"
          "  vivad-flash info    [--serial SERIAL]\n"
@@ -50,7 +50,6 @@ USAGE = ("Usage:\n"
          "                      [--trace FILE] [--quiet]\n"
          "  vivad-flash --help | --version\n")
 MORE_HELP = "Run 'vivad-flash --help' for more.\n"
-VERSION_LINE = "vivad-flash 3.8\n"
 EXIT_CODES = [0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 130]
 
 # Two images of different sizes, so that the verdict's byte count tells which one was sent; the
@@ -85,11 +84,6 @@ def block_count(data):
     return -(-image_total(len(data)) // BLOCK_SIZE)
 
 
-def expect_true(condition, what, shown):
-    if not condition:
-        raise E2EError(f"{what}:\n  actual   {shown!r}")
-
-
 def shorten(line, width=150):
     """A long line of the log (a block's hex) cut to what a reader scans."""
     return line if len(line) <= width else line[:width - 5] + " ..."
@@ -104,7 +98,7 @@ class Run:
         self.out = completed.stdout.decode("utf-8")
         self.err = completed.stderr.decode("utf-8")
         self.log_exists = log_path.exists()
-        self.log = log_path.read_text().splitlines() if self.log_exists else []
+        self.log = read_log(log_path)
 
     def verdicts(self, when):
         return verdicts(self.log, when)
@@ -114,8 +108,7 @@ class Run:
 
     def read_bytes(self):
         """Every byte the program read, in order, as hex."""
-        return " ".join(line.split(" bytes=", 1)[1].split(" -> ")[0] for line in self.log
-                        if " FT_Read " in line and " bytes=" in line)
+        return " ".join(call_bytes(self.log, "FT_Read"))
 
     def calls(self, function):
         return calls(self.log, function)
@@ -146,7 +139,7 @@ class Folder:
         self.root.mkdir()
         self.program = self.root / "vivad-flash.exe"
         self.scenario = self.root / "scenario.txt"
-        shutil.copy2(test.build.dir / "vivad-flash.exe", self.program)
+        shutil.copy2(test.build.flash, self.program)
         shutil.copy2(test.build.dll, self.root / "FTD2XX.dll")
         for name, data in images.items():
             (self.root / name).write_bytes(data)
@@ -164,9 +157,7 @@ class Folder:
         """The log of the next run, and the environment that points the simulator at it."""
         log = self.next_log()
         self.runs += 1
-        env = wine_environment(self.test.build, None)
-        env["VIVAD_SIM_SCENARIO"] = windows_path(self.scenario)
-        env["VIVAD_SIM_LOG"] = windows_path(log)
+        env = simulator_environment(self.test.build, None, self.scenario, log)
         # Names and arguments beyond ASCII pass between Linux and Wine as UTF-8, whatever the
         # machine's locale; Wine's console writes to a terminal in it too.
         env["LC_ALL"] = "C.UTF-8"
@@ -182,7 +173,8 @@ class Folder:
         a pipe, or None for /dev/null. Each run gets a log of its own."""
         log, env = self._next_run()
         completed = subprocess.run(
-            [self.test.build.emulator, str(self.program), *arguments], cwd=cwd or self.root, env=env,
+            [self.test.build.emulator, str(self.program), *arguments], cwd=cwd or self.root,
+            env=env,
             input=stdin, stdin=None if stdin is not None else subprocess.DEVNULL,
             capture_output=True, timeout=WINE_RUN_TIMEOUT_S)
         return self._finished(Run(list(arguments), completed, log))
@@ -569,7 +561,7 @@ def trace_file_unwritable(t):
 @case("version")
 def version(t):
     run = t.folder().run("--version")
-    expect_ended(run, 0, VERSION_LINE, "")
+    expect_ended(run, 0, FLASH_VERSION, "")
     expect_nothing_loaded(run)
 
 
@@ -579,10 +571,7 @@ def help_text(t):
     expect(run.code, 0, "exit code")
     expect(run.err, "", "standard error")
     expect_true("--firmware-dir" in run.out and "--revision" in run.out, "options shown", run.out)
-    table_lines = run.out.split("\nExit codes:\n", 1)
-    expect(len(table_lines), 2, "an exit-code table")
-    listed = [int(line.split()[0]) for line in table_lines[1].splitlines() if line.strip()]
-    expect(listed, EXIT_CODES, "exit codes listed")
+    expect(exit_code_table(run.out), EXIT_CODES, "exit codes listed")
     expect_nothing_loaded(run)
 
 
@@ -652,10 +641,9 @@ def console_progress_then_interrupted_and_finished(t):
     # The exchange in progress was seen through: the last block written had its acknowledgement
     # read whole, and then the link was closed.
     block = run.written_frames()[-1].split()
-    after_write = run.log[max(i for i, line in enumerate(run.log) if " FT_Write " in line) + 1:]
-    read = " ".join(line.split(" bytes=", 1)[1].split(" -> ")[0] for line in after_write
-                    if " FT_Read " in line and " bytes=" in line)
-    expect(read.split(), ["02", "03", "FF", *block[3:5], read.split()[-2], "03"],
+    after_write = run.log[run.log.index(run.calls("FT_Write")[-1]) + 1:]
+    read = " ".join(call_bytes(after_write, "FT_Read")).split()
+    expect(read, ["02", "03", "FF", *block[3:5], read[-2], "03"],
            "the last block's acknowledgement, read whole")
     expect([line.split()[1] for line in after_write if " FT_" in line][-1], "FT_Close",
            "the last call")
@@ -674,7 +662,7 @@ def console_second_ctrl_c_quits_at_once(t):
     log = folder.next_log()
 
     def start_request_written(_):
-        return log.exists() and log.read_text().count(" FT_Write ") > START_REQUEST
+        return len(calls(read_log(log), "FT_Write")) > START_REQUEST
 
     run = folder.run_on_console("program", keys=[(start_request_written, CTRL_C),
                                                  (STOPPING.strip(), CTRL_C)])
@@ -717,14 +705,12 @@ def main():
     # A prefix of their own, so that these tests, which need no display, run beside the window
     # program's, each set under its own lock.
     build.prefix = build.dir / "wineprefix-flash"
-    for path in (build.dir / "vivad-flash.exe", build.dll):
-        if not path.is_file():
-            raise E2EError(f"missing {path}; build the windows preset first")
+    build.check(build.flash, build.dll)
     ensure_prefix(build)
     # The runs of the tests share one Wine server, which is stopped when they are done, so that
     # the next test under the lock finds the prefix idle.
     stop_wine(build)
-    start_wine(build, build.dir / "vivad-flash.exe", linger_s=WINE_SERVER_LINGER_S,
+    start_wine(build, build.flash, linger_s=WINE_SERVER_LINGER_S,
                timeout_s=WINE_RUN_TIMEOUT_S)
     try:
         results = [run(build, name, args.keep) for name in (args.names or list(CASES))]

@@ -13,7 +13,6 @@ vivad-flash.exe states the same version.
 """
 
 import argparse
-import re
 import shutil
 import subprocess
 import sys
@@ -22,22 +21,16 @@ import zipfile
 from pathlib import Path
 
 from e2e_support import (IDC_EXIT, IDC_PROGRAM, Build, Driver, E2EError, ensure_prefix, expect,
-                         Installation, run_reported, start_wine, stop_wine, wine_environment,
-                         x_display)
+                         expect_true, Installation, run_reported, start_wine, stop_wine,
+                         wine_environment, x_display)
 from run_e2e import H1, H2
-from tester_log import BURNING, COMPLETE, VERSION_38, programmed, scenario_errors, verdicts
+from tester_log import (BANNER, BURNING, COMPLETE, FLASH_VERSION, VERSION, VERSION_38,
+                        exit_code_table, programmed, scenario_errors, verdicts)
 
-# The project's version, as every front end states it; an expectation of its own, not read
-# from the build.
-VERSION = "3.8"
 ZIP_FOLDER = f"vivad-updater-{VERSION}-windows-x64"
 ZIP_NAME = ZIP_FOLDER + ".zip"
 ZIP_FILES = ["ReadMe.txt", "vivad-flash.exe", "vivad-updater.exe", "windows-users.txt"]
 TEXT_FILES = ["ReadMe.txt", "windows-users.txt"]
-
-# What the programs show, code unit for code unit.
-BANNER = f"REDuzazav Version: {VERSION}\n"
-FLASH_VERSION = f"vivad-flash {VERSION}\n"
 
 CPACK_TIMEOUT_S = 120
 WINE_RUN_TIMEOUT_S = 60
@@ -116,20 +109,16 @@ def run_flash(unpacked, display, argument):
     return completed.returncode, completed.stdout.decode("utf-8"), completed.stderr
 
 
-def exit_codes(text):
-    """The codes of an "Exit codes:" table as --help and the ReadMe print it."""
-    table = text.replace("\r\n", "\n").split("\nExit codes:\n", 1)[-1]
-    return re.findall(r"^\s+(\d+)  \S", table, re.M)
-
-
 def flash_version_and_exit_codes(unpacked, display):
     expect(run_flash(unpacked, display, "--version"), (0, FLASH_VERSION, b""),
            "vivad-flash --version: exit code, output, errors")
     # The ReadMe keeps the exit codes by hand; they must be the program's own.
     code, help_text, _ = run_flash(unpacked, display, "--help")
     expect(code, 0, "vivad-flash --help: exit code")
+    help_codes = exit_code_table(help_text)
+    expect_true(help_codes, "vivad-flash --help: an exit-code table", help_text)
     readme = (unpacked.app / "ReadMe.txt").read_text()
-    expect(exit_codes(readme), exit_codes(help_text), "the ReadMe's exit codes against --help")
+    expect(exit_code_table(readme), help_codes, "the ReadMe's exit codes against --help")
 
 
 def run(build, cpack, root):

@@ -17,17 +17,16 @@ from pathlib import Path
 
 from e2e_support import (IDCANCEL, IDC_ABOUT, IDC_EXIT, IDC_PROGRAM, IDNO, IDOK, IDYES, Build,
                          case_registry, Driver, E2EError, ensure_prefix, expect, harness_arguments,
-                         Installation, run_reported, stop_wine, temporary_root, x_display)
-from tester_log import (BURNING, COMPLETE, ENTER_BOOTLOADER_FRAME, FIRST_BLOCK_REQUEST,
+                         Installation, read_log, run_reported, stop_wine, temporary_root,
+                         x_display)
+from tester_log import (BANNER, BURNING, COMPLETE, ENTER_BOOTLOADER_FRAME, FIRST_BLOCK_REQUEST,
                         IDENTIFY_FRAME, NO_FIRMWARE_FILE, NO_TESTER, NOTHING_PROGRAMMED,
-                        PROGRAMMING_FAILED, RECONNECT, SEVERAL_TESTERS, VERSION_38, calls,
-                        image_total, programmed, scenario_errors, verdicts, written_frames)
+                        PROGRAMMING_FAILED, PROMPT_CAPTION, RECONNECT, SEVERAL_TESTERS, VERSION_38,
+                        calls, image_total, programmed, scenario_errors, verdicts, written_frames)
 
 # What the updater shows, code unit for code unit.
 MAIN_CAPTION = "USB Power Delivery Firmware Updater"
 ERROR_CAPTION = "VIVAD Updater: Error"
-PROMPT_CAPTION = "REduzazav Warning"
-BANNER = "REDuzazav Version: 3.8\n"
 BANNER_ERROR = "Error reading version from ReadMe.txt\n"
 BANNER_UNKNOWN = "REDuzazav Version: ?\n"
 PROMPT_TEXT = (
@@ -102,8 +101,7 @@ class Test:
                     print("  (driver:", e, ")")
         for root in self.roots:
             print("  kept", root)
-            log = Path(root) / "sim.log"
-            for line in (log.read_text().splitlines() if log.exists() else [])[-25:]:
+            for line in read_log(Path(root) / "sim.log")[-25:]:
                 print("   |", line)
 
     def close(self, passed, keep=False):

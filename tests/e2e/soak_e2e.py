@@ -15,11 +15,11 @@ import random
 import sys
 import time
 
-from e2e_support import (IDC_EXIT, IDC_PROGRAM, IDNO, IDOK, Build, ensure_prefix, expect,
-                         stop_wine, x_display)
-from run_e2e import BANNER, ERROR_CAPTION, H1, H2, PROMPT_CAPTION, Test
-from tester_log import (BURNING, COMPLETE, NO_TESTER, PROGRAMMING_FAILED, RECONNECT, calls,
-                        programmed, verdicts)
+from e2e_support import (IDC_EXIT, IDC_PROGRAM, IDNO, IDOK, Build, E2EError, ensure_prefix,
+                         expect, run_reported, stop_wine, x_display)
+from run_e2e import ERROR_CAPTION, H1, H2, Test
+from tester_log import (BANNER, BURNING, COMPLETE, NO_TESTER, PROGRAMMING_FAILED, PROMPT_CAPTION,
+                        RECONNECT, calls, programmed, verdicts)
 
 MESSAGES = {NO_TESTER, PROGRAMMING_FAILED, RECONNECT}
 # Faults that strike one exchange; an unplug or a garbage stream would end the soak's tester.
@@ -82,86 +82,85 @@ def one_run(d):
         if d.enabled(IDC_PROGRAM) and not d.dialogs():
             return message
         if time.monotonic() > deadline:
-            raise AssertionError("the run did not end within 90 s")
+            raise E2EError("the run did not end within 90 s")
         time.sleep(0.1)
+
+
+def soak_runs(t, runs, seed):
+    """The soak itself: `runs` presses of PROGRAM in one updater, and the checks on them."""
+    inst, d = t.launch(scenario(runs, seed))
+    expected = [BANNER]
+    endings = {}
+    completed = []
+    # The updater's handles and memory after each run.
+    usage = []
+    for run in range(runs):
+        before = len(expected)
+        message = one_run(d)
+        lines = d.lines()
+        expect(lines[:before], expected, f"run {run}: the status list kept its lines")
+        added = lines[before:]
+        # Version line (only when identified), burning, complete: in this order.
+        order = [l for l in added if l != BURNING and l != COMPLETE]
+        expect(all(l.startswith("Current firmware version: ") for l in order), True,
+               f"run {run}: only known lines {added}")
+        if COMPLETE in added:
+            expect(message, None, f"run {run}: no error box with a completion")
+            expect(added[-2:], [BURNING, COMPLETE], f"run {run}: burning, then complete")
+        expected = lines
+        completed.append(COMPLETE in added)
+        usage.append(d.resources())
+        key = "complete" if COMPLETE in added else (message or "no message").split("\n")[0]
+        endings[key] = endings.get(key, 0) + 1
+    # Measured from the middle of the soak on: by then every kind of box and ending has been
+    # shown once, and whatever the system sets up on first use is in place.
+    settled = usage[runs // 2 - 1]
+    print("updater handles/private memory after each run:",
+          " ".join(f"{u['handles']}/{u['private_bytes'] // 1024}K" for u in usage))
+    # Wine reports no handle count (0); Windows does, and then it must not grow.
+    expect(max(u["handles"] for u in usage[runs // 2:]) <= settled["handles"], True,
+           f"handles within the {settled['handles']} open at mid-soak")
+    expect(memory_grew_steadily([u["private_bytes"] for u in usage[runs // 2 - 1:]]), False,
+           f"private memory grew in both quarters by more than {QUARTER_GROWTH_LIMIT} bytes")
+    log = t.finish(inst, d, lambda drv: drv.click(IDC_EXIT))
+    opens = [c for c in calls(log, "FT_OpenEx") if "-> FT_OK" in c]
+    closes = [c for c in calls(log, "FT_Close") if "-> FT_OK" in c]
+    expect(len(opens), runs, "one open of the tester per run")
+    expect(len(closes), runs - 1, "each run's link closed by the next run")
+    # Two runs at once would show as calls on the link the other one closed.
+    expect([c for c in log if "FT_INVALID_HANDLE" in c], [], "calls on a closed link")
+    # The log split at each run's open: a completion line needs the tester's verdict on a whole
+    # image within its own run. A failed run may still have left a whole image in the tester:
+    # that is caution, not a false success, and only counted.
+    segments, current = [], None
+    for line in log:
+        if " FT_OpenEx " in line and "-> FT_OK" in line:
+            current = []
+            segments.append(current)
+        elif current is not None:
+            current.append(line)
+    # A lost reply to identify makes the run ask the probe, which revision-1 firmware answers:
+    # the run then loads the revision-1 image, and the tester holds that one.
+    whole = ([programmed(H1)], [programmed(H2)])
+    verified = [verdicts(segment, "image") in whole for segment in segments]
+    expect([c and not v for c, v in zip(completed, verified)], [False] * runs,
+           "a verified image behind every completion line")
+    cautious = sum(v and not c for c, v in zip(completed, verified))
+    print(f"soak under Wine: {runs} runs; endings: " +
+          ", ".join(f"{k!r} {v}" for k, v in sorted(endings.items())) +
+          f"; failed runs whose image the tester had verified: {cautious}")
 
 
 def soak(build, runs, seed):
     stop_wine(build)
     with x_display() as display:
         t = Test(build, display, "soak")
-        passed = False
-        try:
-            inst, d = t.launch(scenario(runs, seed))
-            expected = [BANNER]
-            endings = {}
-            completed = []
-            # The updater's handles and memory after each run.
-            usage = []
-            for run in range(runs):
-                before = len(expected)
-                message = one_run(d)
-                lines = d.lines()
-                expect(lines[:before], expected, f"run {run}: the status list kept its lines")
-                added = lines[before:]
-                # Version line (only when identified), burning, complete: in this order.
-                order = [l for l in added if l != BURNING and l != COMPLETE]
-                expect(all(l.startswith("Current firmware version: ") for l in order), True,
-                       f"run {run}: only known lines {added}")
-                if COMPLETE in added:
-                    expect(message, None, f"run {run}: no error box with a completion")
-                    expect(added[-2:], [BURNING, COMPLETE], f"run {run}: burning, then complete")
-                expected = lines
-                completed.append(COMPLETE in added)
-                usage.append(d.resources())
-                key = "complete" if COMPLETE in added else (message or "no message").split("\n")[0]
-                endings[key] = endings.get(key, 0) + 1
-            # Measured from the middle of the soak on: by then every kind of box and ending has
-            # been shown once, and whatever the system sets up on first use is in place.
-            settled = usage[runs // 2 - 1]
-            print("updater handles/private memory after each run:",
-                  " ".join(f"{u['handles']}/{u['private_bytes'] // 1024}K" for u in usage))
-            # Wine reports no handle count (0); Windows does, and then it must not grow.
-            expect(max(u["handles"] for u in usage[runs // 2:]) <= settled["handles"], True,
-                   f"handles within the {settled['handles']} open at mid-soak")
-            expect(memory_grew_steadily([u["private_bytes"] for u in usage[runs // 2 - 1:]]),
-                   False, f"private memory grew in both quarters by more than "
-                   f"{QUARTER_GROWTH_LIMIT} bytes")
-            log = t.finish(inst, d, lambda drv: drv.click(IDC_EXIT))
-            opens = [c for c in calls(log, "FT_OpenEx") if "-> FT_OK" in c]
-            closes = [c for c in calls(log, "FT_Close") if "-> FT_OK" in c]
-            expect(len(opens), runs, "one open of the tester per run")
-            expect(len(closes), runs - 1, "each run's link closed by the next run")
-            # Two runs at once would show as calls on the link the other one closed.
-            expect([c for c in log if "FT_INVALID_HANDLE" in c], [], "calls on a closed link")
-            # The log split at each run's open: a completion line needs the tester's verdict on a
-            # whole image within its own run. A failed run may still have left a whole image in
-            # the tester: that is caution, not a false success, and only counted.
-            segments, current = [], None
-            for line in log:
-                if " FT_OpenEx " in line and "-> FT_OK" in line:
-                    current = []
-                    segments.append(current)
-                elif current is not None:
-                    current.append(line)
-            # A lost reply to identify makes the run ask the probe, which revision-1 firmware
-            # answers: the run then loads the revision-1 image, and the tester holds that one.
-            whole = ([programmed(H1)], [programmed(H2)])
-            verified = [verdicts(segment, "image") in whole for segment in segments]
-            expect([c and not v for c, v in zip(completed, verified)], [False] * runs,
-                   "a verified image behind every completion line")
-            cautious = sum(v and not c for c, v in zip(completed, verified))
-            print(f"soak under Wine: {runs} runs; endings: " +
-                  ", ".join(f"{k!r} {v}" for k, v in sorted(endings.items())) +
-                  f"; failed runs whose image the tester had verified: {cautious}")
-            passed = True
-        except Exception as e:  # reported like the other end-to-end tests
-            print(f"FAILED soak: {e}")
-            t.report()
-        finally:
+
+        def close(passed):
             t.close(passed)
             stop_wine(build)
-    return passed
+
+        return run_reported("soak", lambda: soak_runs(t, runs, seed), t.report, close)
 
 
 def main():
@@ -175,10 +174,7 @@ def main():
     build = Build(args.build_dir, args.emulator)
     build.check()
     ensure_prefix(build)
-    started = time.monotonic()
-    ok = soak(build, args.runs, args.seed)
-    print(f"{'passed' if ok else 'FAILED'} soak ({time.monotonic() - started:.1f} s)")
-    return 0 if ok else 1
+    return 0 if soak(build, args.runs, args.seed) else 1
 
 
 if __name__ == "__main__":

@@ -6,6 +6,15 @@ shows up as a failed test. The log helpers read the simulator's log as both of i
 it: the FTD2XX.dll's call lines, and the verdict lines that it and vivad-sim-pty write alike.
 """
 
+import re
+
+# The project's version as every front end states it; an expectation of its own, not read from
+# the build.
+VERSION = "3.8"
+BANNER = f"REDuzazav Version: {VERSION}\n"
+FLASH_VERSION = f"vivad-flash {VERSION}\n"
+PROMPT_CAPTION = "REduzazav Warning"
+
 # What a run shows, code unit for code unit; the messages without the line end that standard
 # error adds.
 VERSION_38 = "Current firmware version: 3.8\n"
@@ -23,6 +32,11 @@ RECONNECT = "Please unplug and reconnect the tester and try again."
 STOPPING = "Stopping after the exchange in progress (Ctrl-C again to quit at once).\n"
 INTERRUPTED_REVISION_2 = ("Interrupted. The tester stays in its bootloader, which cannot tell its "
                           "revision;\nfinish the update with: vivad-flash program --revision 2\n")
+# vivad-flash's own when the revision prompt cannot be asked, when the tester cannot be opened
+# (the reason follows), and after a failure in the bootloader (the command follows).
+NO_TERMINAL_FOR_PROMPT = "Hardware revision unknown: pass --revision 1 or 2.\n"
+OPEN_FAILED_START = "The tester ZVKD0001 could not be opened: "
+FINISH_HINT_START = "The tester stays in its bootloader; once the cause is mended, finish with: "
 
 # Frames as the log shows them, and the request numbers of a run that identifies the tester:
 # identify, enter bootloader, start programming, readiness query, then the blocks.
@@ -61,6 +75,25 @@ def calls(log, function):
     return [line for line in log if f" {function} " in line]
 
 
-def written_frames(log):
-    return [line.split(" bytes=", 1)[1].split(" -> ")[0] for line in calls(log, "FT_Write")
+def call_bytes(log, function):
+    """The bytes of each call of `function` that carried any, as hex."""
+    return [line.split(" bytes=", 1)[1].split(" -> ")[0] for line in calls(log, function)
             if " bytes=" in line]
+
+
+def written_frames(log):
+    return call_bytes(log, "FT_Write")
+
+
+def exit_code_table(text):
+    """The codes of the "Exit codes:" table, as vivad-flash --help and the Windows ReadMe print
+    it, in order: the indented lines under the heading, up to the first that is not one; empty
+    when there is no table."""
+    _, heading, table = text.replace("\r\n", "\n").partition("\nExit codes:\n")
+    codes = []
+    for line in table.split("\n") if heading else []:
+        entry = re.fullmatch(r" +(\d+)  \S.*", line)
+        if entry is None:
+            break
+        codes.append(int(entry.group(1)))
+    return codes

@@ -17,6 +17,9 @@ import subprocess
 import sys
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "e2e"))
+from tester_log import exit_code_table  # noqa: E402
+
 PACKAGE = "vivad-flash"
 PROGRAM = "usr/bin/vivad-flash"
 UDEV_RULE = "usr/lib/udev/rules.d/70-vivad-tester.rules"
@@ -158,18 +161,14 @@ def sections(page):
     return {name: "\n".join(lines) for name, lines in found.items()}
 
 
-def help_exit_codes(program_help):
-    """The codes of the exit-code table that --help prints."""
-    return re.findall(r"^\s+(\d+)  \S", program_help.split("\nExit codes:\n", 1)[-1], re.M)
-
-
 def check_command_line_doc(root, program_help):
     """The README's command-line section, as shipped, lists the program's exit codes: the table
     is kept by hand there, so it is held to the program's own."""
     doc = (root / DOC_DIR / "command-line.md").read_text()
-    doc_codes = re.findall(r"^\| (\d+) \|", doc, re.M)
-    help_codes = help_exit_codes(program_help)
-    check(help_codes and doc_codes == help_codes, "the documentation lists the program's exit codes",
+    doc_codes = [int(code) for code in re.findall(r"^\| (\d+) \|", doc, re.M)]
+    help_codes = exit_code_table(program_help)
+    check(help_codes and doc_codes == help_codes,
+          "the documentation lists the program's exit codes",
           f"--help: {help_codes}; command-line.md: {doc_codes}")
 
 
@@ -192,8 +191,9 @@ def check_man_page(page, program_help, version):
         check(re.search(rf"^ {{7}}{re.escape(option)}$", options, re.M) is not None,
               f"OPTIONS: {option}", options)
     # The exit codes are the program's own, every one of them.
-    help_codes = help_exit_codes(program_help)
-    page_codes = re.findall(r"^ {7}(\d+)\s+\S", options.split("Exit codes:", 1)[-1], re.M)
+    help_codes = exit_code_table(program_help)
+    page_codes = [int(code) for code in
+                  re.findall(r"^ {7}(\d+)\s+\S", options.split("Exit codes:", 1)[-1], re.M)]
     check(help_codes and page_codes == help_codes, "the page lists the program's exit codes",
           f"--help: {help_codes}; page: {page_codes}")
     files = found.get("FILES", "")

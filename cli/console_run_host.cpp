@@ -13,7 +13,6 @@ namespace {
 
 ConsoleHostSettings settings;
 ProgressMeter meter;
-PromptOutcome promptOutcome = PromptOutcome::NotAsked;
 
 std::int64_t NowMs() {
     return ClockTicks() * 1000 / ClockTicksPerSecond();
@@ -41,11 +40,6 @@ void SetUpConsoleHost(const ConsoleHostSettings& chosen) {
     settings = chosen;
     meter = ProgressMeter{};
     meter.style = settings.progressStyle;
-    promptOutcome = PromptOutcome::NotAsked;
-}
-
-PromptOutcome LastPromptOutcome() {
-    return promptOutcome;
 }
 
 void WriteError(const std::string& text) {
@@ -68,11 +62,9 @@ void ShowError(std::u16string_view text) {
 
 PromptAnswer AskRevision(std::u16string_view caption, std::u16string_view text) {
     if (settings.revisionAnswer) {
-        promptOutcome = PromptOutcome::Answered;
         return AnswerFor(*settings.revisionAnswer);
     }
     if (!StandardInputIsTerminal()) {
-        promptOutcome = PromptOutcome::NoTerminal;
         return PromptAnswer::Cancel;
     }
     WriteError(Utf8FromUtf16(caption) + "\n" + Utf8FromUtf16(text) + PROMPT_QUESTION);
@@ -82,18 +74,15 @@ PromptAnswer AskRevision(std::u16string_view caption, std::u16string_view text) 
     const auto last = answer.find_last_not_of(" \t\r");
     answer = first == std::string::npos ? std::string() : answer.substr(first, last - first + 1);
     if (read && answer == "1") {
-        promptOutcome = PromptOutcome::Answered;
         return PromptAnswer::Yes;
     }
     if (read && answer == "2") {
-        promptOutcome = PromptOutcome::Answered;
         return PromptAnswer::No;
     }
     if (!read) {
         // End of input or Ctrl-C leaves the cursor behind the question.
         WriteError("\n");
     }
-    promptOutcome = PromptOutcome::Cancelled;
     return PromptAnswer::Cancel;
 }
 

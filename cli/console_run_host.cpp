@@ -13,9 +13,11 @@ namespace {
 
 ConsoleHostSettings settings;
 ProgressMeter meter;
+std::int64_t startTicks = 0;
+std::int64_t ticksPerSecond = 1;
 
 std::int64_t NowMs() {
-    return ClockTicks() * 1000 / ClockTicksPerSecond();
+    return MillisecondsBetween(startTicks, ClockTicks(), ticksPerSecond);
 }
 
 // Other output starts on a line of its own, not behind a redrawn progress line.
@@ -40,6 +42,8 @@ void SetUpConsoleHost(const ConsoleHostSettings& chosen) {
     settings = chosen;
     meter = ProgressMeter{};
     meter.style = settings.progressStyle;
+    ticksPerSecond = ClockTicksPerSecond();
+    startTicks = ClockTicks();
 }
 
 void WriteError(const std::string& text) {

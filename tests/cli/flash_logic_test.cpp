@@ -1,15 +1,59 @@
 // The command-line updater's portable pieces: its arguments, exit codes, words, progress line and
-// text encoding.
+// text encoding; and its run host, over a console and a clock of the test's own.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "cli/console.h"
+#include "cli/console_run_host.h"
 #include "cli/exit_codes.h"
 #include "cli/flash_command_line.h"
 #include "cli/flash_texts.h"
 #include "cli/progress_meter.h"
 #include "cli/text_encoding.h"
+#include "link/clock.h"
+#include "update/run_host.h"
+
+// --- the console and the clock under the run host ---
+
+namespace {
+
+constexpr std::int64_t FAKE_TICKS_PER_SECOND = 1'000'000'000;
+
+struct FakeConsole {
+    std::string out;
+    std::string err;
+    std::int64_t ticks = 0;
+};
+
+FakeConsole console;
+
+}  // namespace
+
+void Write(Stream stream, std::string_view utf8) {
+    (stream == Stream::Out ? console.out : console.err) += utf8;
+}
+
+// The run host's prompt is not tested here: no terminal, no line.
+bool StandardInputIsTerminal() {
+    return false;
+}
+
+bool ReadInputLine(std::string& line) {
+    line.clear();
+    return false;
+}
+
+std::int64_t ClockTicks() {
+    return console.ticks;
+}
+
+std::int64_t ClockTicksPerSecond() {
+    return FAKE_TICKS_PER_SECOND;
+}
 
 namespace {
 
@@ -340,6 +384,25 @@ TEST(ProgressFormats, DurationsAndRates) {
     EXPECT_EQ(FormatDuration(-1), "--:--");
     EXPECT_EQ(FormatRate(850), "850 B/s");
     EXPECT_EQ(FormatRate(11468.8), "11.2 KiB/s");
+}
+
+// --- the run host ---
+
+// Ticks times 1000 passes the int64 range when a counter of nanoseconds since boot reaches
+// about 106 days; a transfer across that moment still gets its rate.
+TEST(ConsoleHostProgress, TheRateHoldsWhereTicksTimesAThousandOverflows) {
+    constexpr std::int64_t OVERFLOW_TICKS = INT64_MAX / 1000;
+    console = FakeConsole{};
+    console.ticks = OVERFLOW_TICKS - FAKE_TICKS_PER_SECOND;
+    ConsoleHostSettings settings;
+    settings.progressStyle = ProgressStyle::Redrawn;
+    SetUpConsoleHost(settings);
+    ReportProgress(Progress(0));
+    // 50 blocks, 9600 bytes, in 2 s: 4.7 KiB/s, 2 s to go.
+    console.ticks += 2 * FAKE_TICKS_PER_SECOND;
+    ReportProgress(Progress(50));
+    EXPECT_NE(console.err.find(" 50%  50/100 blocks  4.7 KiB/s  0:02 left"), std::string::npos)
+        << console.err;
 }
 
 // --- encoding ---

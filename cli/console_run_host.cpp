@@ -68,24 +68,31 @@ PromptAnswer AskRevision(std::u16string_view caption, std::u16string_view text) 
     if (settings.revisionAnswer) {
         return AnswerFor(*settings.revisionAnswer);
     }
-    if (!StandardInputIsTerminal()) {
+    // A Ctrl-C that came before the question would otherwise wait for a line.
+    if (RunStopRequested() || !StandardInputIsTerminal()) {
         return PromptAnswer::Cancel;
     }
     WriteError(Utf8FromUtf16(caption) + "\n" + Utf8FromUtf16(text) + PROMPT_QUESTION);
     std::string answer;
-    const bool read = ReadInputLine(answer);
+    const InputLine input = ReadInputLine(answer);
+    if (input == InputLine::Interrupted) {
+        // Stopped here too, so that the run ends as interrupted even while Windows has yet to
+        // call the Ctrl-C handler.
+        RequestRunStop();
+    }
+    if (input != InputLine::Read) {
+        // The cursor is still behind the question.
+        WriteError("\n");
+        return PromptAnswer::Cancel;
+    }
     const auto first = answer.find_first_not_of(" \t");
     const auto last = answer.find_last_not_of(" \t\r");
     answer = first == std::string::npos ? std::string() : answer.substr(first, last - first + 1);
-    if (read && answer == "1") {
+    if (answer == "1") {
         return PromptAnswer::Yes;
     }
-    if (read && answer == "2") {
+    if (answer == "2") {
         return PromptAnswer::No;
-    }
-    if (!read) {
-        // End of input or Ctrl-C leaves the cursor behind the question.
-        WriteError("\n");
     }
     return PromptAnswer::Cancel;
 }

@@ -16,6 +16,7 @@
 #include "cli/text_encoding.h"
 #include "link/clock.h"
 #include "update/run_host.h"
+#include "update/run_stop.h"
 
 // --- the console and the clock under the run host ---
 
@@ -26,6 +27,11 @@ constexpr std::int64_t FAKE_TICKS_PER_SECOND = 1'000'000'000;
 struct FakeConsole {
     std::string out;
     std::string err;
+    bool inputIsTerminal = true;
+    // What the next line read gives.
+    InputLine input = InputLine::Ended;
+    std::string typed;
+    int linesRead = 0;
     std::int64_t ticks = 0;
 };
 
@@ -37,14 +43,14 @@ void Write(Stream stream, std::string_view utf8) {
     (stream == Stream::Out ? console.out : console.err) += utf8;
 }
 
-// The run host's prompt is not tested here: no terminal, no line.
 bool StandardInputIsTerminal() {
-    return false;
+    return console.inputIsTerminal;
 }
 
-bool ReadInputLine(std::string& line) {
-    line.clear();
-    return false;
+InputLine ReadInputLine(std::string& line) {
+    ++console.linesRead;
+    line = console.input == InputLine::Read ? console.typed : std::string();
+    return console.input;
 }
 
 std::int64_t ClockTicks() {
@@ -387,6 +393,84 @@ TEST(ProgressFormats, DurationsAndRates) {
 }
 
 // --- the run host ---
+
+struct PromptCase {
+    const char* label;
+    // Ctrl-C before the question.
+    bool stopBefore = false;
+    bool inputIsTerminal = true;
+    InputLine input = InputLine::Read;
+    std::string typed = {};
+    PromptAnswer answer = PromptAnswer::Cancel;
+    bool questionShown = true;
+    // The run then stops: the command line ends it as interrupted, with exit code 130.
+    bool stopAfter = false;
+};
+
+// Named by the label in test output, not dumped as bytes.
+void PrintTo(const PromptCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class ConsoleHostPrompt : public ::testing::TestWithParam<PromptCase> {
+  protected:
+    void SetUp() override {
+        console = FakeConsole{};
+        ClearRunStop();
+        SetUpConsoleHost(ConsoleHostSettings{});
+    }
+    void TearDown() override { ClearRunStop(); }
+};
+
+TEST_P(ConsoleHostPrompt, AnswersAsTyped) {
+    const PromptCase& c = GetParam();
+    console.inputIsTerminal = c.inputIsTerminal;
+    console.input = c.input;
+    console.typed = c.typed;
+    if (c.stopBefore) {
+        RequestRunStop();
+    }
+    EXPECT_EQ(AskRevision(u"Caption", u"Which revision?"), c.answer);
+    EXPECT_EQ(console.linesRead, c.questionShown ? 1 : 0);
+    EXPECT_EQ(console.err.find(PROMPT_QUESTION) != std::string::npos, c.questionShown)
+        << console.err;
+    if (c.questionShown) {
+        // A typed answer's Enter ends the question's line; otherwise the host ends it.
+        EXPECT_EQ(console.err.back(), c.input == InputLine::Read ? ' ' : '\n') << console.err;
+    }
+    EXPECT_EQ(RunStopRequested(), c.stopAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConsoleHostPrompt,
+    ::testing::Values(
+        PromptCase{.label = "One", .typed = " 1\r", .answer = PromptAnswer::Yes},
+        PromptCase{.label = "Two", .typed = "2", .answer = PromptAnswer::No},
+        PromptCase{.label = "AnythingElseCancels", .typed = "12"},
+        PromptCase{.label = "EndOfInputCancels", .input = InputLine::Ended},
+        PromptCase{
+            .label = "NoTerminalAsksNothing", .inputIsTerminal = false, .questionShown = false},
+        // Ctrl-C while the line is awaited: stopped even before (on Windows) the handler runs.
+        PromptCase{.label = "InterruptedRead", .input = InputLine::Interrupted, .stopAfter = true},
+        // Ctrl-C that came before the question: no line is awaited for it.
+        PromptCase{.label = "StoppedBeforeTheQuestion",
+                   .stopBefore = true,
+                   .questionShown = false,
+                   .stopAfter = true}),
+    ::testing::PrintToStringParamName());
+
+TEST(ConsoleHostPromptAnswer, TheRevisionOptionAnswersWithoutAsking) {
+    console = FakeConsole{};
+    ConsoleHostSettings settings;
+    settings.revisionAnswer = REVISION_2_CODE;
+    SetUpConsoleHost(settings);
+    EXPECT_EQ(AskRevision(u"Caption", u"Which revision?"), PromptAnswer::No);
+    settings.revisionAnswer = REVISION_1_CODE;
+    SetUpConsoleHost(settings);
+    EXPECT_EQ(AskRevision(u"Caption", u"Which revision?"), PromptAnswer::Yes);
+    EXPECT_EQ(console.linesRead, 0);
+    EXPECT_EQ(console.err, "");
+}
 
 // Ticks times 1000 passes the int64 range when a counter of nanoseconds since boot reaches
 // about 106 days; a transfer across that moment still gets its rate.

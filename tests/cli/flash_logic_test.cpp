@@ -257,25 +257,52 @@ TEST(FlashTexts, TheFinishingCommandNamesTheRevisionAndOnlyASerialTheUserNamed) 
               "vivad-flash program --serial ZVKD0002 --revision 2");
 }
 
-TEST(FlashTexts, AnInterruptedRunSaysWhereTheTesterStands) {
-    // The tester reported its revision, and the switch went out.
-    RunReport report;
-    report.revisionReported = true;
-    report.revisionSettled = true;
-    report.revision = 20;
-    report.bootloaderEntered = true;
-    const std::string finish = "vivad-flash program --revision 2";
-    EXPECT_NE(InterruptedText(report, finish).find("stays in its bootloader"), std::string::npos);
-    EXPECT_NE(InterruptedText(report, finish).find(finish), std::string::npos);
-    // Stopped before the switch: nothing to finish.
-    report.bootloaderEntered = false;
-    EXPECT_EQ(InterruptedText(report, finish).find("program"), std::string::npos);
-    EXPECT_EQ(LeftInBootloaderText(report, finish), "");
-    // A revision from the prompt: the tester was in its bootloader all along.
-    report.revisionReported = false;
-    ASSERT_TRUE(report.RevisionFromPrompt());
-    EXPECT_NE(InterruptedText(report, finish).find(finish), std::string::npos);
+struct TesterStandCase {
+    const char* label;
+    bool revisionReported;
+    bool revisionSettled;
+    bool bootloaderEntered;
+    // The tester waits in its bootloader, so the words name the command that finishes.
+    bool inBootloader;
+};
+
+// Named by the label in test output, not dumped as bytes.
+void PrintTo(const TesterStandCase& c, std::ostream* os) {
+    *os << c.label;
 }
+
+class FlashTextsTesterStand : public ::testing::TestWithParam<TesterStandCase> {};
+
+// After an interruption and after a failure alike.
+TEST_P(FlashTextsTesterStand, NameTheFinishingCommandOnlyForATesterInItsBootloader) {
+    const TesterStandCase& c = GetParam();
+    RunReport report;
+    report.revisionReported = c.revisionReported;
+    report.revisionSettled = c.revisionSettled;
+    report.revision = REVISION_2_CODE;
+    report.bootloaderEntered = c.bootloaderEntered;
+    const std::string finish = "vivad-flash program --revision 2";
+    const std::string interrupted = InterruptedText(report, finish);
+    const std::string left = LeftInBootloaderText(report, finish);
+    if (c.inBootloader) {
+        EXPECT_NE(interrupted.find("stays in its bootloader"), std::string::npos) << interrupted;
+        EXPECT_NE(interrupted.find(finish), std::string::npos) << interrupted;
+        EXPECT_NE(left.find("stays in its bootloader"), std::string::npos) << left;
+        EXPECT_NE(left.find(finish), std::string::npos) << left;
+    } else {
+        EXPECT_EQ(interrupted, "Interrupted before anything was changed on the tester.");
+        EXPECT_EQ(left, "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stands, FlashTextsTesterStand,
+    ::testing::Values(TesterStandCase{"NothingLearnt", false, false, false, false},
+                      TesterStandCase{"RevisionReportedBeforeTheSwitch", true, true, false, false},
+                      TesterStandCase{"SwitchedIntoItsBootloader", true, true, true, true},
+                      // A revision from the prompt: the tester was in its bootloader all along.
+                      TesterStandCase{"InItsBootloaderAllAlong", false, true, false, true}),
+    ::testing::PrintToStringParamName());
 
 TEST(FlashTexts, AContradictionNamesBothRevisions) {
     RunReport report;

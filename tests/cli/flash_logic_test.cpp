@@ -74,6 +74,8 @@ struct ArgumentsCase {
     std::string serial = {};
     std::optional<int> revision = {};
     bool quiet = false;
+    std::optional<std::string> firmwareDirectory = {};
+    std::optional<std::string> traceFile = {};
     // Part of the error, when there is one.
     std::string error = {};
 };
@@ -102,12 +104,16 @@ TEST_P(FlashArgumentsTest, ParsesOrRefuses) {
     }
     EXPECT_TRUE(err.empty()) << err;
     if (c.exitCode) {
+        // --help and --version say what they were asked.
+        EXPECT_FALSE(out.empty());
         return;
     }
     EXPECT_EQ(options.command, c.command);
     EXPECT_EQ(options.serial, c.serial);
     EXPECT_EQ(options.revision, c.revision);
     EXPECT_EQ(options.quiet, c.quiet);
+    EXPECT_EQ(options.firmwareDirectory, c.firmwareDirectory);
+    EXPECT_EQ(options.traceFile, c.traceFile);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -121,12 +127,14 @@ INSTANTIATE_TEST_SUITE_P(
                       .serial = "ZVKD0002"},
         ArgumentsCase{.name = "ProgramWithEverything",
                       .arguments = {"program", "--serial=ZVKD0001", "--revision", "2", "--quiet",
-                                    "--firmware-dir", "."},
+                                    "--firmware-dir", ".", "--trace", "frames.txt"},
                       .exitCode = std::nullopt,
                       .command = FlashCommand::Program,
                       .serial = "ZVKD0001",
                       .revision = 2,
-                      .quiet = true},
+                      .quiet = true,
+                      .firmwareDirectory = ".",
+                      .traceFile = "frames.txt"},
         ArgumentsCase{.name = "Help", .arguments = {"--help"}, .exitCode = 0},
         ArgumentsCase{.name = "Version", .arguments = {"--version"}, .exitCode = 0},
         ArgumentsCase{.name = "NoCommand", .arguments = {}, .exitCode = 2, .error = "subcommand"},

@@ -148,7 +148,8 @@ FT_STATUS FT_CALL FT_OpenEx(void* pvArg1, std::uint32_t dwFlags, FT_HANDLE* pHan
     if (fd < 0) {
         return FailedOpen(FailureOfErrno(error), error, node);
     }
-    if (!ConfigureRawLink(fd, B115200, error)) {
+    // The speed stays as found, as a freshly opened chip's does: FT_SetBaudRate sets it.
+    if (!ConfigureRawLink(fd, error)) {
         CloseTty(fd);
         return FailedOpen(TtyOpenFailure::Other, error, node);
     }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -227,22 +228,48 @@ TEST_F(PtyTesterRun, TheTesterStaysInItsBootloaderFromOneRunToTheNext) {
         << log;
 }
 
+struct LinkRateCase {
+    const char* label;
+    // None: the front end never sets one, and the tty keeps the chip's own.
+    std::optional<std::uint32_t> baudRate;
+    // Why the simulated tester hears nothing.
+    const char* logged;
+};
+
+// Named by the label in test output, not dumped as bytes.
+void PrintTo(const LinkRateCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class PtyTesterLinkRates : public PtyTesterRun,
+                           public ::testing::WithParamInterface<LinkRateCase> {};
+
 // Only a tty set up as the tester's link carries intelligible bytes, so a front end that
-// leaves it at another rate gets no answer.
-TEST_F(PtyTesterRun, ALinkAtAnotherRateHearsNothing) {
+// leaves it at another rate, or at the one it was found at, gets no answer.
+TEST_P(PtyTesterLinkRates, HearNothing) {
     PtyTesterProcess server("device = ZVKD0001\n");
     ASSERT_TRUE(server.Ready());
-    ASSERT_EQ(FindAndOpenTester(), TesterSearchResult::TesterOpened);
-    ASSERT_EQ(FT_SetBaudRate(TesterLink, 9600), FT_OK);
+    ASSERT_EQ(FT_OpenEx(const_cast<char*>("ZVKD0001"), FT_OPEN_BY_SERIAL_NUMBER, &TesterLink),
+              FT_OK);
+    if (GetParam().baudRate) {
+        ASSERT_EQ(FT_SetBaudRate(TesterLink, *GetParam().baudRate), FT_OK);
+    }
     FrameBuffer frame;
     const Identification identification = IdentifyTester(frame);
     EXPECT_TRUE(identification.endsRun);
     EXPECT_EQ(identification.ending, RunEnding::NoReply);
     const std::string log = server.Stop();
-    EXPECT_NE(log.find("ttyUSB0 is not set up as the tester's link (9600 baud)"), std::string::npos)
+    EXPECT_NE(log.find("ttyUSB0 is not set up as the tester's link (" +
+                       std::string(GetParam().logged) + ")"),
+              std::string::npos)
         << log;
     EXPECT_NE(log.find("exit verdict: nothing programmed"), std::string::npos) << log;
 }
+
+INSTANTIATE_TEST_SUITE_P(Rates, PtyTesterLinkRates,
+                         ::testing::Values(LinkRateCase{"NeverSet", std::nullopt, "9600 baud"},
+                                           LinkRateCase{"SetToAnotherRate", 19200, "19200 baud"}),
+                         ::testing::PrintToStringParamName());
 
 struct EndingCase {
     const char* label;

@@ -423,15 +423,15 @@ TEST_P(BaudRates, SetTheTtySpeed) {
     EXPECT_EQ(cfgetispeed(&settings), GetParam().speed);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rates, BaudRates,
-    ::testing::Values(BaudRateCase{"Rate9600", 9600, FT_OK, B9600},
-                      BaudRateCase{"Rate115200", 115200, FT_OK, B115200},
-                      BaudRateCase{"Rate921600", 921600, FT_OK, B921600},
-                      BaudRateCase{"NonStandardRateRefused", 12345, FT_INVALID_PARAMETER,
-                                   FOUND_SPEED},
-                      BaudRateCase{"ZeroRefused", 0, FT_INVALID_PARAMETER, FOUND_SPEED}),
-    [](const ::testing::TestParamInfo<BaudRateCase>& info) { return info.param.label; });
+INSTANTIATE_TEST_SUITE_P(Rates, BaudRates,
+                         ::testing::Values(BaudRateCase{"Rate9600", 9600, FT_OK, B9600},
+                                           BaudRateCase{"Rate115200", 115200, FT_OK, B115200},
+                                           BaudRateCase{"Rate921600", 921600, FT_OK, B921600},
+                                           BaudRateCase{"NonStandardRateRefused", 12345,
+                                                        FT_INVALID_PARAMETER, FOUND_SPEED},
+                                           BaudRateCase{"ZeroRefused", 0, FT_INVALID_PARAMETER,
+                                                        FOUND_SPEED}),
+                         ::testing::PrintToStringParamName());
 
 struct AcceptedFraming {
     const char* label;
@@ -488,11 +488,6 @@ const RefusedFraming REFUSED_FRAMINGS[] = {
     {"MarkParityRefused", FT_BITS_8, FT_STOP_BITS_1, 3},
 };
 
-template <typename Case>
-std::string FramingName(const ::testing::TestParamInfo<Case>& info) {
-    return info.param.label;
-}
-
 // The stop bits and the parity's sense are what a pseudo-terminal shows of the framing set.
 constexpr tcflag_t PTY_SHOWN_FRAMING = CSTOPB | PARODD;
 
@@ -528,10 +523,10 @@ TEST_P(FramingSettings, WriteTheFramingFlags) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Framing, Framings, ::testing::ValuesIn(FramingsAPtyTakes()),
-                         FramingName<AcceptedFraming>);
+                         ::testing::PrintToStringParamName());
 INSTANTIATE_TEST_SUITE_P(Framing, RefusedFramings, ::testing::ValuesIn(REFUSED_FRAMINGS),
-                         FramingName<RefusedFraming>);
+                         ::testing::PrintToStringParamName());
 INSTANTIATE_TEST_SUITE_P(Framing, FramingSettings, ::testing::ValuesIn(ACCEPTED_FRAMINGS),
-                         FramingName<AcceptedFraming>);
+                         ::testing::PrintToStringParamName());
 
 }  // namespace

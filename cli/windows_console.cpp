@@ -55,7 +55,9 @@ InputLine ReadInputLine(std::string& line) {
         wchar_t unit = 0;
         DWORD read = 0;
         if (!ReadConsoleW(input, &unit, 1, &read, nullptr)) {
-            return InputLine::Ended;
+            // Cancelled by the Ctrl-C handler.
+            return GetLastError() == ERROR_OPERATION_ABORTED ? InputLine::Interrupted
+                                                             : InputLine::Ended;
         }
         // What Ctrl-C makes of a console read; its handler runs on a thread of its own, maybe
         // only later.

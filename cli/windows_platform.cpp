@@ -30,6 +30,9 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     }
     RequestRunStop();
     Write(Stream::Err, STOPPING);
+    // A revision prompt waiting for its line gives up, where the console itself does not end
+    // the read (Wine's); with no read waiting this does nothing.
+    CancelIoEx(GetStdHandle(STD_INPUT_HANDLE), nullptr);
     return TRUE;
 }
 

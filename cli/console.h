@@ -13,6 +13,8 @@ void Write(Stream stream, std::string_view utf8);
 bool IsTerminal(Stream stream);
 bool StandardInputIsTerminal();
 
-// One line from standard input without its line end; false at end of input or on an error,
-// an interrupted read included.
-bool ReadInputLine(std::string& line);
+enum class InputLine { Read, Ended, Interrupted };
+
+// One line from standard input without its line end. Ended: end of input or an error.
+// Interrupted: Ctrl-C came while the line was awaited.
+InputLine ReadInputLine(std::string& line);

@@ -13,10 +13,11 @@ namespace {
 
 ConsoleHostSettings settings;
 ProgressMeter meter;
-PromptOutcome promptOutcome = PromptOutcome::NotAsked;
+std::int64_t startTicks = 0;
+std::int64_t ticksPerSecond = 1;
 
 std::int64_t NowMs() {
-    return ClockTicks() * 1000 / ClockTicksPerSecond();
+    return MillisecondsBetween(startTicks, ClockTicks(), ticksPerSecond);
 }
 
 // Other output starts on a line of its own, not behind a redrawn progress line.
@@ -41,11 +42,8 @@ void SetUpConsoleHost(const ConsoleHostSettings& chosen) {
     settings = chosen;
     meter = ProgressMeter{};
     meter.style = settings.progressStyle;
-    promptOutcome = PromptOutcome::NotAsked;
-}
-
-PromptOutcome LastPromptOutcome() {
-    return promptOutcome;
+    ticksPerSecond = ClockTicksPerSecond();
+    startTicks = ClockTicks();
 }
 
 void WriteError(const std::string& text) {
@@ -68,32 +66,34 @@ void ShowError(std::u16string_view text) {
 
 PromptAnswer AskRevision(std::u16string_view caption, std::u16string_view text) {
     if (settings.revisionAnswer) {
-        promptOutcome = PromptOutcome::Answered;
         return AnswerFor(*settings.revisionAnswer);
     }
-    if (!StandardInputIsTerminal()) {
-        promptOutcome = PromptOutcome::NoTerminal;
+    // A Ctrl-C that came before the question would otherwise wait for a line.
+    if (RunStopRequested() || !StandardInputIsTerminal()) {
         return PromptAnswer::Cancel;
     }
     WriteError(Utf8FromUtf16(caption) + "\n" + Utf8FromUtf16(text) + PROMPT_QUESTION);
     std::string answer;
-    const bool read = ReadInputLine(answer);
+    const InputLine input = ReadInputLine(answer);
+    if (input == InputLine::Interrupted) {
+        // Stopped here too, so that the run ends as interrupted even while Windows has yet to
+        // call the Ctrl-C handler.
+        RequestRunStop();
+    }
+    if (input != InputLine::Read) {
+        // The cursor is still behind the question.
+        WriteError("\n");
+        return PromptAnswer::Cancel;
+    }
     const auto first = answer.find_first_not_of(" \t");
     const auto last = answer.find_last_not_of(" \t\r");
     answer = first == std::string::npos ? std::string() : answer.substr(first, last - first + 1);
-    if (read && answer == "1") {
-        promptOutcome = PromptOutcome::Answered;
+    if (answer == "1") {
         return PromptAnswer::Yes;
     }
-    if (read && answer == "2") {
-        promptOutcome = PromptOutcome::Answered;
+    if (answer == "2") {
         return PromptAnswer::No;
     }
-    if (!read) {
-        // End of input or Ctrl-C leaves the cursor behind the question.
-        WriteError("\n");
-    }
-    promptOutcome = PromptOutcome::Cancelled;
     return PromptAnswer::Cancel;
 }
 

@@ -16,9 +16,5 @@ struct ConsoleHostSettings {
 
 void SetUpConsoleHost(const ConsoleHostSettings& settings);
 
-// Why the last prompt got no answer from the user, for the words after the run.
-enum class PromptOutcome { NotAsked, Answered, NoTerminal, Cancelled };
-PromptOutcome LastPromptOutcome();
-
 // Writes to standard error, after ending an open progress line.
 void WriteError(const std::string& text);

@@ -4,6 +4,7 @@
 
 namespace {
 
+// Either way the revision is settled, and so the command that finishes the update is known.
 bool InBootloader(const RunReport& report) {
     // A revision taken from the prompt means identify got a bootloader's answer.
     return report.bootloaderEntered || report.RevisionFromPrompt();
@@ -25,7 +26,7 @@ std::string FinishCommand(const std::string& programName, const std::string& ser
 }
 
 std::string InterruptedText(const RunReport& report, const std::string& finishCommand) {
-    if (!InBootloader(report) || !report.revisionSettled) {
+    if (!InBootloader(report)) {
         return "Interrupted before anything was changed on the tester.";
     }
     return "Interrupted. The tester stays in its bootloader, which cannot tell its revision;\n"
@@ -34,7 +35,7 @@ std::string InterruptedText(const RunReport& report, const std::string& finishCo
 }
 
 std::string LeftInBootloaderText(const RunReport& report, const std::string& finishCommand) {
-    if (!report.bootloaderEntered || !report.revisionSettled) {
+    if (!InBootloader(report)) {
         return {};
     }
     return "The tester stays in its bootloader; once the cause is mended, finish with: " +

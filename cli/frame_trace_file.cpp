@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "link/clock.h"
+#include "link/frame_codec.h"
 #include "link/frame_trace.h"
 
 #if defined(_WIN32)
@@ -29,7 +30,8 @@ void TraceFrame(FrameEvent event, const std::uint8_t* bytes, std::size_t length,
     }
     std::fprintf(traceFile, "%10.3f %s", ms, event == FrameEvent::Written ? ">>" : "<<");
     static constexpr char HEX[] = "0123456789ABCDEF";
-    char hex[3 * 260 + 2];
+    // Three characters for each byte of the largest frame, and the line feed.
+    char hex[3 * FRAME_BUFFER_SIZE + 2];
     std::size_t at = 0;
     for (std::size_t i = 0; i < length && at + 4 < sizeof hex; ++i) {
         hex[at++] = ' ';

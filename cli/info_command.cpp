@@ -6,13 +6,14 @@
 #include "cli/platform.h"
 #include "cli/text_encoding.h"
 #include "update/run_ending.h"
+#include "update/run_host.h"
 #include "update/run_texts.h"
 #include "update/tester_identity.h"
 
 namespace {
 
 int Fail(RunEnding ending) {
-    WriteError(Utf8FromUtf16(EndingMessage(ending)));
+    ShowError(EndingMessage(ending));
     return AsInt(ExitCodeOf(ending));
 }
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "cli/console.h"
+#include "cli/exit_codes.h"
 #include "cli/flash_command_line.h"
 #include "cli/flash_commands.h"
 
@@ -29,7 +30,7 @@ int RunFlash(const std::vector<std::string>& arguments) {
         case FlashCommand::Program:
             return ProgramTester(options);
     }
-    return 2;
+    return AsInt(ExitCode::Usage);
 }
 
 }  // namespace

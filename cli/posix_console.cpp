@@ -38,17 +38,20 @@ bool StandardInputIsTerminal() {
     return ::isatty(STDIN_FILENO) == 1;
 }
 
-bool ReadInputLine(std::string& line) {
+InputLine ReadInputLine(std::string& line) {
     line.clear();
     for (;;) {
         char c = 0;
         const ssize_t got = ::read(STDIN_FILENO, &c, 1);
-        // An interrupted read ends the answer: Ctrl-C at the prompt is no answer.
+        // Only SIGINT's handler leaves a read without SA_RESTART.
+        if (got < 0 && errno == EINTR) {
+            return InputLine::Interrupted;
+        }
         if (got <= 0) {
-            return false;
+            return InputLine::Ended;
         }
         if (c == '\n') {
-            return true;
+            return InputLine::Read;
         }
         line += c;
     }

@@ -26,10 +26,10 @@ void Explain(RunEnding ending, const RunReport& report, const RunRequest& reques
             WriteError(OpenFailedText(report.serial, OpenFailureReason()) + "\n");
             break;
         case RunEnding::Cancelled:
-            WriteError(std::string(LastPromptOutcome() == PromptOutcome::NoTerminal
-                                       ? NO_TERMINAL_FOR_PROMPT
-                                       : PROMPT_CANCELLED) +
-                       "\n");
+            // Only a prompt cancels, and with --revision it is never asked.
+            WriteError(
+                std::string(StandardInputIsTerminal() ? PROMPT_CANCELLED : NO_TERMINAL_FOR_PROMPT) +
+                "\n");
             break;
         case RunEnding::RevisionContradicts:
             // Only a revision the user gave can be contradicted.

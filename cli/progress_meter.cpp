@@ -56,6 +56,11 @@ std::string FormatRate(double bytesPerSecond) {
     return text;
 }
 
+std::int64_t MillisecondsBetween(std::int64_t startTicks, std::int64_t nowTicks,
+                                 std::int64_t ticksPerSecond) {
+    return (nowTicks - startTicks) * 1000 / ticksPerSecond;
+}
+
 std::string UpdateProgress(ProgressMeter& meter, const TransferProgress& progress,
                            std::int64_t nowMs) {
     if (meter.style == ProgressStyle::None) {

@@ -28,6 +28,12 @@ struct ProgressMeter {
 std::string UpdateProgress(ProgressMeter& meter, const TransferProgress& progress,
                            std::int64_t nowMs);
 
+// The milliseconds from `startTicks` to `nowTicks` of a counter that makes `ticksPerSecond` a
+// second. The span is taken first: a counter of nanoseconds since boot times 1000 overflows after
+// about 106 days of uptime.
+std::int64_t MillisecondsBetween(std::int64_t startTicks, std::int64_t nowTicks,
+                                 std::int64_t ticksPerSecond);
+
 // What ends an open redrawn line, so that other output starts on a line of its own.
 std::string CloseProgressLine(ProgressMeter& meter);
 

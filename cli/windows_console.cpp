@@ -47,15 +47,22 @@ bool StandardInputIsTerminal() {
     return IsConsole(GetStdHandle(STD_INPUT_HANDLE));
 }
 
-bool ReadInputLine(std::string& line) {
+InputLine ReadInputLine(std::string& line) {
     line.clear();
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     std::u16string text;
     for (;;) {
         wchar_t unit = 0;
         DWORD read = 0;
-        if (!ReadConsoleW(input, &unit, 1, &read, nullptr) || read == 0) {
-            return false;
+        if (!ReadConsoleW(input, &unit, 1, &read, nullptr)) {
+            // Cancelled by the Ctrl-C handler.
+            return GetLastError() == ERROR_OPERATION_ABORTED ? InputLine::Interrupted
+                                                             : InputLine::Ended;
+        }
+        // What Ctrl-C makes of a console read; its handler runs on a thread of its own, maybe
+        // only later.
+        if (read == 0) {
+            return InputLine::Interrupted;
         }
         if (unit == L'\n') {
             break;
@@ -65,5 +72,5 @@ bool ReadInputLine(std::string& line) {
         }
     }
     line = Utf8FromUtf16(text);
-    return true;
+    return InputLine::Read;
 }

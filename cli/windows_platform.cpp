@@ -2,6 +2,8 @@
 // Ctrl-C comes from the console; firmware lies beside the program unless named.
 #include <windows.h>
 
+#include <atomic>
+
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/flash_texts.h"
@@ -11,11 +13,15 @@
 
 namespace {
 
+// The handler's own count, not RunStopRequested(): the revision prompt may ask the run to stop
+// for the same press before this thread runs.
+std::atomic<bool> pressedBefore{false};
+
 BOOL WINAPI OnConsoleControl(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
         return FALSE;
     }
-    if (RunStopRequested()) {
+    if (pressedBefore.exchange(true)) {
         // The second Ctrl-C: the user wants out now. Ended here rather than by the system's
         // handler, whose exit code differs by system (0 under Wine), so that a script still sees
         // an interruption; the main thread may be inside the device library, so no clean-up runs.
@@ -24,6 +30,9 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     }
     RequestRunStop();
     Write(Stream::Err, STOPPING);
+    // A revision prompt waiting for its line gives up, where the console itself does not end
+    // the read (Wine's); with no read waiting this does nothing.
+    CancelIoEx(GetStdHandle(STD_INPUT_HANDLE), nullptr);
     return TRUE;
 }
 

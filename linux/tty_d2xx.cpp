@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <set>
 #include <vector>
 
@@ -37,14 +36,14 @@ struct OpenOutcome {
     std::string node;
 };
 
-std::mutex stateMutex;
+// The updater calls the library from one thread at a time, so its state goes without a lock.
+
 // The devices as the last count query found them; the by-index queries read from here.
 std::vector<TtyPort> listedPorts;
 std::set<TtyHandle*> openHandles;
 OpenOutcome lastOpen;
 
 TtyHandle* OpenHandle(FT_HANDLE handle) {
-    std::lock_guard<std::mutex> lock(stateMutex);
     const auto found = openHandles.find(static_cast<TtyHandle*>(handle));
     return found == openHandles.end() ? nullptr : *found;
 }
@@ -68,7 +67,6 @@ TtyOpenFailure FailureOfErrno(int error) {
 }
 
 FT_STATUS FailedOpen(TtyOpenFailure failure, int error, std::string node) {
-    std::lock_guard<std::mutex> lock(stateMutex);
     lastOpen = OpenOutcome{failure, error, std::move(node)};
     return failure == TtyOpenFailure::NotFound ? FT_DEVICE_NOT_FOUND : FT_DEVICE_NOT_OPENED;
 }
@@ -76,22 +74,18 @@ FT_STATUS FailedOpen(TtyOpenFailure failure, int error, std::string node) {
 }  // namespace
 
 TtyOpenFailure LastTtyOpenFailure() {
-    std::lock_guard<std::mutex> lock(stateMutex);
     return lastOpen.failure;
 }
 
 int LastTtyOpenErrno() {
-    std::lock_guard<std::mutex> lock(stateMutex);
     return lastOpen.error;
 }
 
 std::string LastTtyOpenNode() {
-    std::lock_guard<std::mutex> lock(stateMutex);
     return lastOpen.node;
 }
 
 std::string TtyNodeOfDevice(std::uint32_t index) {
-    std::lock_guard<std::mutex> lock(stateMutex);
     return index < listedPorts.size() ? listedPorts[index].node : std::string();
 }
 
@@ -102,9 +96,7 @@ FT_STATUS FT_CALL FT_ListDevices(void* pvArg1, void* pvArg2, std::uint32_t dwFla
         if (pvArg1 == nullptr) {
             return FT_INVALID_PARAMETER;
         }
-        std::vector<TtyPort> ports = ScanFtdiTtyPorts();
-        std::lock_guard<std::mutex> lock(stateMutex);
-        listedPorts = std::move(ports);
+        listedPorts = ScanFtdiTtyPorts();
         *static_cast<std::uint32_t*>(pvArg1) = static_cast<std::uint32_t>(listedPorts.size());
         return FT_OK;
     }
@@ -113,7 +105,6 @@ FT_STATUS FT_CALL FT_ListDevices(void* pvArg1, void* pvArg2, std::uint32_t dwFla
         if (pvArg2 == nullptr) {
             return FT_INVALID_PARAMETER;
         }
-        std::lock_guard<std::mutex> lock(stateMutex);
         if (index >= listedPorts.size()) {
             return FT_DEVICE_NOT_FOUND;
         }
@@ -148,13 +139,13 @@ FT_STATUS FT_CALL FT_OpenEx(void* pvArg1, std::uint32_t dwFlags, FT_HANDLE* pHan
     if (fd < 0) {
         return FailedOpen(FailureOfErrno(error), error, node);
     }
-    if (!ConfigureRawLink(fd, B115200, error)) {
+    // The speed stays as found, as a freshly opened chip's does: FT_SetBaudRate sets it.
+    if (!ConfigureRawLink(fd, error)) {
         CloseTty(fd);
         return FailedOpen(TtyOpenFailure::Other, error, node);
     }
     auto* handle = new TtyHandle;
     handle->fd = fd;
-    std::lock_guard<std::mutex> lock(stateMutex);
     openHandles.insert(handle);
     lastOpen = OpenOutcome{TtyOpenFailure::None, 0, node};
     *pHandle = handle;
@@ -162,16 +153,12 @@ FT_STATUS FT_CALL FT_OpenEx(void* pvArg1, std::uint32_t dwFlags, FT_HANDLE* pHan
 }
 
 FT_STATUS FT_CALL FT_Close(FT_HANDLE ftHandle) {
-    TtyHandle* handle = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(stateMutex);
-        const auto found = openHandles.find(static_cast<TtyHandle*>(ftHandle));
-        if (found == openHandles.end()) {
-            return FT_INVALID_HANDLE;
-        }
-        handle = *found;
-        openHandles.erase(found);
+    const auto found = openHandles.find(static_cast<TtyHandle*>(ftHandle));
+    if (found == openHandles.end()) {
+        return FT_INVALID_HANDLE;
     }
+    TtyHandle* handle = *found;
+    openHandles.erase(found);
     CloseTty(handle->fd);
     delete handle;
     return FT_OK;

@@ -136,8 +136,8 @@ void CloseTty(int fd) {
     close(fd);
 }
 
-bool ConfigureRawLink(int fd, speed_t speed, int& error) {
-    const bool set = ChangeTermios(fd, [speed](termios& settings) {
+bool ConfigureRawLink(int fd, int& error) {
+    const bool set = ChangeTermios(fd, [](termios& settings) {
         cfmakeraw(&settings);
         settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
         settings.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -145,8 +145,6 @@ bool ConfigureRawLink(int fd, speed_t speed, int& error) {
         // Reads return at once with what is there; the timeouts are kept with poll.
         settings.c_cc[VMIN] = 0;
         settings.c_cc[VTIME] = 0;
-        cfsetispeed(&settings, speed);
-        cfsetospeed(&settings, speed);
     });
     if (!set || tcflush(fd, TCIOFLUSH) != 0) {
         error = errno;

@@ -17,10 +17,10 @@ int OpenExclusiveTty(const std::string& node, int& error);
 // Gives up the claim and closes the descriptor (the flock goes with it).
 void CloseTty(int fd);
 
-// Raw bytes at `speed`, 8N1, no flow control of either kind, reads that never wait by
-// themselves; then drops whatever waits in either direction, as the device library does when it
-// opens a device. False with `error` set when the tty refuses.
-bool ConfigureRawLink(int fd, speed_t speed, int& error);
+// Raw bytes, 8N1, no flow control of either kind, reads that never wait by themselves, at the
+// speed the tty already has; then drops whatever waits in either direction, as the device library
+// does when it opens a device. False with `error` set when the tty refuses.
+bool ConfigureRawLink(int fd, int& error);
 
 // The termios speed for a baud rate; none for a rate without one.
 std::optional<speed_t> SpeedOfBaudRate(std::uint32_t baudRate);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "linux/monotonic_time.h"
 #include "sim/pty/event_log.h"
 #include "sim/sim_clock.h"
 
@@ -11,10 +12,6 @@ namespace {
 
 // Reply bytes handed to the master at one go; the line's own timing decides when they are due.
 constexpr std::uint32_t REPLY_CHUNK = 4096;
-
-timespec DurationOf(std::int64_t ns) {
-    return timespec{static_cast<time_t>(ns / NS_PER_S), static_cast<long>(ns % NS_PER_S)};
-}
 
 void LogVerdictIfCompleted(PtyTesterServer& server) {
     const std::string completed = ImageCompletedLine(server.tester, server.imageWasComplete);
@@ -180,7 +177,7 @@ void ServePtyTester(PtyTesterServer& server, const volatile std::sig_atomic_t& s
         }
         timespec timeout{};
         if (wake) {
-            timeout = DurationOf(std::max<std::int64_t>(0, *wake - SimNow()));
+            timeout = TimespecOfNs(std::max<std::int64_t>(0, *wake - SimNow()));
         }
         const int ready =
             ppoll(watched.data(), watched.size(), wake ? &timeout : nullptr, &waitMask);

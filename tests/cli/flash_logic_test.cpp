@@ -1,15 +1,65 @@
 // The command-line updater's portable pieces: its arguments, exit codes, words, progress line and
-// text encoding.
+// text encoding; and its run host, over a console and a clock of the test's own.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "cli/console.h"
+#include "cli/console_run_host.h"
 #include "cli/exit_codes.h"
 #include "cli/flash_command_line.h"
 #include "cli/flash_texts.h"
 #include "cli/progress_meter.h"
 #include "cli/text_encoding.h"
+#include "link/clock.h"
+#include "update/run_host.h"
+#include "update/run_stop.h"
+
+// --- the console and the clock under the run host ---
+
+namespace {
+
+constexpr std::int64_t FAKE_TICKS_PER_SECOND = 1'000'000'000;
+
+struct FakeConsole {
+    std::string out;
+    std::string err;
+    bool inputIsTerminal = true;
+    // What the next line read gives.
+    InputLine input = InputLine::Ended;
+    std::string typed;
+    int linesRead = 0;
+    std::int64_t ticks = 0;
+};
+
+FakeConsole console;
+
+}  // namespace
+
+void Write(Stream stream, std::string_view utf8) {
+    (stream == Stream::Out ? console.out : console.err) += utf8;
+}
+
+bool StandardInputIsTerminal() {
+    return console.inputIsTerminal;
+}
+
+InputLine ReadInputLine(std::string& line) {
+    ++console.linesRead;
+    line = console.input == InputLine::Read ? console.typed : std::string();
+    return console.input;
+}
+
+std::int64_t ClockTicks() {
+    return console.ticks;
+}
+
+std::int64_t ClockTicksPerSecond() {
+    return FAKE_TICKS_PER_SECOND;
+}
 
 namespace {
 
@@ -24,6 +74,8 @@ struct ArgumentsCase {
     std::string serial = {};
     std::optional<int> revision = {};
     bool quiet = false;
+    std::optional<std::string> firmwareDirectory = {};
+    std::optional<std::string> traceFile = {};
     // Part of the error, when there is one.
     std::string error = {};
 };
@@ -52,12 +104,16 @@ TEST_P(FlashArgumentsTest, ParsesOrRefuses) {
     }
     EXPECT_TRUE(err.empty()) << err;
     if (c.exitCode) {
+        // --help and --version say what they were asked.
+        EXPECT_FALSE(out.empty());
         return;
     }
     EXPECT_EQ(options.command, c.command);
     EXPECT_EQ(options.serial, c.serial);
     EXPECT_EQ(options.revision, c.revision);
     EXPECT_EQ(options.quiet, c.quiet);
+    EXPECT_EQ(options.firmwareDirectory, c.firmwareDirectory);
+    EXPECT_EQ(options.traceFile, c.traceFile);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -71,12 +127,14 @@ INSTANTIATE_TEST_SUITE_P(
                       .serial = "ZVKD0002"},
         ArgumentsCase{.name = "ProgramWithEverything",
                       .arguments = {"program", "--serial=ZVKD0001", "--revision", "2", "--quiet",
-                                    "--firmware-dir", "."},
+                                    "--firmware-dir", ".", "--trace", "frames.txt"},
                       .exitCode = std::nullopt,
                       .command = FlashCommand::Program,
                       .serial = "ZVKD0001",
                       .revision = 2,
-                      .quiet = true},
+                      .quiet = true,
+                      .firmwareDirectory = ".",
+                      .traceFile = "frames.txt"},
         ArgumentsCase{.name = "Help", .arguments = {"--help"}, .exitCode = 0},
         ArgumentsCase{.name = "Version", .arguments = {"--version"}, .exitCode = 0},
         ArgumentsCase{.name = "NoCommand", .arguments = {}, .exitCode = 2, .error = "subcommand"},
@@ -207,25 +265,52 @@ TEST(FlashTexts, TheFinishingCommandNamesTheRevisionAndOnlyASerialTheUserNamed) 
               "vivad-flash program --serial ZVKD0002 --revision 2");
 }
 
-TEST(FlashTexts, AnInterruptedRunSaysWhereTheTesterStands) {
-    // The tester reported its revision, and the switch went out.
-    RunReport report;
-    report.revisionReported = true;
-    report.revisionSettled = true;
-    report.revision = 20;
-    report.bootloaderEntered = true;
-    const std::string finish = "vivad-flash program --revision 2";
-    EXPECT_NE(InterruptedText(report, finish).find("stays in its bootloader"), std::string::npos);
-    EXPECT_NE(InterruptedText(report, finish).find(finish), std::string::npos);
-    // Stopped before the switch: nothing to finish.
-    report.bootloaderEntered = false;
-    EXPECT_EQ(InterruptedText(report, finish).find("program"), std::string::npos);
-    EXPECT_EQ(LeftInBootloaderText(report, finish), "");
-    // A revision from the prompt: the tester was in its bootloader all along.
-    report.revisionReported = false;
-    ASSERT_TRUE(report.RevisionFromPrompt());
-    EXPECT_NE(InterruptedText(report, finish).find(finish), std::string::npos);
+struct TesterStandCase {
+    const char* label;
+    bool revisionReported;
+    bool revisionSettled;
+    bool bootloaderEntered;
+    // The tester waits in its bootloader, so the words name the command that finishes.
+    bool inBootloader;
+};
+
+// Named by the label in test output, not dumped as bytes.
+void PrintTo(const TesterStandCase& c, std::ostream* os) {
+    *os << c.label;
 }
+
+class FlashTextsTesterStand : public ::testing::TestWithParam<TesterStandCase> {};
+
+// After an interruption and after a failure alike.
+TEST_P(FlashTextsTesterStand, NameTheFinishingCommandOnlyForATesterInItsBootloader) {
+    const TesterStandCase& c = GetParam();
+    RunReport report;
+    report.revisionReported = c.revisionReported;
+    report.revisionSettled = c.revisionSettled;
+    report.revision = REVISION_2_CODE;
+    report.bootloaderEntered = c.bootloaderEntered;
+    const std::string finish = "vivad-flash program --revision 2";
+    const std::string interrupted = InterruptedText(report, finish);
+    const std::string left = LeftInBootloaderText(report, finish);
+    if (c.inBootloader) {
+        EXPECT_NE(interrupted.find("stays in its bootloader"), std::string::npos) << interrupted;
+        EXPECT_NE(interrupted.find(finish), std::string::npos) << interrupted;
+        EXPECT_NE(left.find("stays in its bootloader"), std::string::npos) << left;
+        EXPECT_NE(left.find(finish), std::string::npos) << left;
+    } else {
+        EXPECT_EQ(interrupted, "Interrupted before anything was changed on the tester.");
+        EXPECT_EQ(left, "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stands, FlashTextsTesterStand,
+    ::testing::Values(TesterStandCase{"NothingLearnt", false, false, false, false},
+                      TesterStandCase{"RevisionReportedBeforeTheSwitch", true, true, false, false},
+                      TesterStandCase{"SwitchedIntoItsBootloader", true, true, true, true},
+                      // A revision from the prompt: the tester was in its bootloader all along.
+                      TesterStandCase{"InItsBootloaderAllAlong", false, true, false, true}),
+    ::testing::PrintToStringParamName());
 
 TEST(FlashTexts, AContradictionNamesBothRevisions) {
     RunReport report;
@@ -340,6 +425,103 @@ TEST(ProgressFormats, DurationsAndRates) {
     EXPECT_EQ(FormatDuration(-1), "--:--");
     EXPECT_EQ(FormatRate(850), "850 B/s");
     EXPECT_EQ(FormatRate(11468.8), "11.2 KiB/s");
+}
+
+// --- the run host ---
+
+struct PromptCase {
+    const char* label;
+    // Ctrl-C before the question.
+    bool stopBefore = false;
+    bool inputIsTerminal = true;
+    InputLine input = InputLine::Read;
+    std::string typed = {};
+    PromptAnswer answer = PromptAnswer::Cancel;
+    bool questionShown = true;
+    // The run then stops: the command line ends it as interrupted, with exit code 130.
+    bool stopAfter = false;
+};
+
+// Named by the label in test output, not dumped as bytes.
+void PrintTo(const PromptCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class ConsoleHostPrompt : public ::testing::TestWithParam<PromptCase> {
+  protected:
+    void SetUp() override {
+        console = FakeConsole{};
+        ClearRunStop();
+        SetUpConsoleHost(ConsoleHostSettings{});
+    }
+    void TearDown() override { ClearRunStop(); }
+};
+
+TEST_P(ConsoleHostPrompt, AnswersAsTyped) {
+    const PromptCase& c = GetParam();
+    console.inputIsTerminal = c.inputIsTerminal;
+    console.input = c.input;
+    console.typed = c.typed;
+    if (c.stopBefore) {
+        RequestRunStop();
+    }
+    EXPECT_EQ(AskRevision(u"Caption", u"Which revision?"), c.answer);
+    EXPECT_EQ(console.linesRead, c.questionShown ? 1 : 0);
+    EXPECT_EQ(console.err.find(PROMPT_QUESTION) != std::string::npos, c.questionShown)
+        << console.err;
+    if (c.questionShown) {
+        // A typed answer's Enter ends the question's line; otherwise the host ends it.
+        EXPECT_EQ(console.err.back(), c.input == InputLine::Read ? ' ' : '\n') << console.err;
+    }
+    EXPECT_EQ(RunStopRequested(), c.stopAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConsoleHostPrompt,
+    ::testing::Values(
+        PromptCase{.label = "One", .typed = " 1\r", .answer = PromptAnswer::Yes},
+        PromptCase{.label = "Two", .typed = "2", .answer = PromptAnswer::No},
+        PromptCase{.label = "AnythingElseCancels", .typed = "12"},
+        PromptCase{.label = "EndOfInputCancels", .input = InputLine::Ended},
+        PromptCase{
+            .label = "NoTerminalAsksNothing", .inputIsTerminal = false, .questionShown = false},
+        // Ctrl-C while the line is awaited: stopped even before (on Windows) the handler runs.
+        PromptCase{.label = "InterruptedRead", .input = InputLine::Interrupted, .stopAfter = true},
+        // Ctrl-C that came before the question: no line is awaited for it.
+        PromptCase{.label = "StoppedBeforeTheQuestion",
+                   .stopBefore = true,
+                   .questionShown = false,
+                   .stopAfter = true}),
+    ::testing::PrintToStringParamName());
+
+TEST(ConsoleHostPromptAnswer, TheRevisionOptionAnswersWithoutAsking) {
+    console = FakeConsole{};
+    ConsoleHostSettings settings;
+    settings.revisionAnswer = REVISION_2_CODE;
+    SetUpConsoleHost(settings);
+    EXPECT_EQ(AskRevision(u"Caption", u"Which revision?"), PromptAnswer::No);
+    settings.revisionAnswer = REVISION_1_CODE;
+    SetUpConsoleHost(settings);
+    EXPECT_EQ(AskRevision(u"Caption", u"Which revision?"), PromptAnswer::Yes);
+    EXPECT_EQ(console.linesRead, 0);
+    EXPECT_EQ(console.err, "");
+}
+
+// Ticks times 1000 passes the int64 range when a counter of nanoseconds since boot reaches
+// about 106 days; a transfer across that moment still gets its rate.
+TEST(ConsoleHostProgress, TheRateHoldsWhereTicksTimesAThousandOverflows) {
+    constexpr std::int64_t OVERFLOW_TICKS = INT64_MAX / 1000;
+    console = FakeConsole{};
+    console.ticks = OVERFLOW_TICKS - FAKE_TICKS_PER_SECOND;
+    ConsoleHostSettings settings;
+    settings.progressStyle = ProgressStyle::Redrawn;
+    SetUpConsoleHost(settings);
+    ReportProgress(Progress(0));
+    // 50 blocks, 9600 bytes, in 2 s: 4.7 KiB/s, 2 s to go.
+    console.ticks += 2 * FAKE_TICKS_PER_SECOND;
+    ReportProgress(Progress(50));
+    EXPECT_NE(console.err.find(" 50%  50/100 blocks  4.7 KiB/s  0:02 left"), std::string::npos)
+        << console.err;
 }
 
 // --- encoding ---

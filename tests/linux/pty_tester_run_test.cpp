@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -26,6 +27,7 @@
 #include "tests/support/memory_firmware_folder.h"
 #include "tests/support/pattern_bytes.h"
 #include "tests/support/recording_host.h"
+#include "tests/support/test_world.h"
 #include "update/firmware_image.h"
 #include "update/update_run.h"
 
@@ -50,7 +52,13 @@ class PtyTesterProcess {
   public:
     explicit PtyTesterProcess(const std::string& scenario) {
         char pattern[] = "/tmp/vivad-pty-run-XXXXXX";
-        folder_ = mkdtemp(pattern);
+        const char* made = mkdtemp(pattern);
+        if (made == nullptr) {
+            // Not ready: no server is started, and nothing is removed afterwards.
+            ADD_FAILURE() << "cannot make a temporary folder";
+            return;
+        }
+        folder_ = made;
         std::ofstream(folder_ + "/scenario.txt") << scenario;
         int output[2];
         if (pipe(output) != 0) {
@@ -154,10 +162,7 @@ class PtyTesterRun : public ::testing::Test {
     }
 
     void TearDown() override {
-        if (TesterLink != nullptr) {
-            FT_Close(TesterLink);
-            TesterLink = nullptr;
-        }
+        CloseTesterLink();
         FreeFirmwareImage();
     }
 };
@@ -170,8 +175,7 @@ TEST_F(PtyTesterRun, ARevision2TesterIsProgrammedWithAGoodImage) {
 
     EXPECT_EQ(UpdateRun(), RunEnding::ProgrammingComplete);
     EXPECT_TRUE(HostTexts(HostEvent::Kind::Error).empty());
-    FT_Close(TesterLink);
-    TesterLink = nullptr;
+    CloseTesterLink();
 
     const std::string log = server.Stop();
     EXPECT_TRUE(server.ExitedCleanly());
@@ -184,13 +188,13 @@ TEST_F(PtyTesterRun, ARevision2TesterIsProgrammedWithAGoodImage) {
 }
 
 TEST_F(PtyTesterRun, ALostAcknowledgementIsResentOverThePty) {
-    // Request 4 is block 0: its acknowledgement never comes, so the block goes again.
-    PtyTesterProcess server("device = ZVKD0001\nhardware-code = 10\nfault = 4 DropReply\n");
+    // Block 0's acknowledgement never comes, so the block goes again.
+    PtyTesterProcess server("device = ZVKD0001\nhardware-code = 10\nfault = " +
+                            std::to_string(FIRST_BLOCK_EXCHANGE) + " DropReply\n");
     ASSERT_TRUE(server.Ready());
     PutFirmwareFile(u"VIVAD-h1.0.bin", PatternBytes(400));
     EXPECT_EQ(UpdateRun(), RunEnding::ProgrammingComplete);
-    FT_Close(TesterLink);
-    TesterLink = nullptr;
+    CloseTesterLink();
     const std::string log = server.Stop();
     const auto frameOf = [&log](int request) {
         const std::string tag = "ttyUSB0 request " + std::to_string(request) + ": ";
@@ -199,8 +203,8 @@ TEST_F(PtyTesterRun, ALostAcknowledgementIsResentOverThePty) {
                    ? std::string()
                    : log.substr(at + tag.size(), log.find('\n', at) - at - tag.size());
     };
-    EXPECT_FALSE(frameOf(4).empty()) << log;
-    EXPECT_EQ(frameOf(5), frameOf(4)) << log;
+    EXPECT_FALSE(frameOf(FIRST_BLOCK_EXCHANGE).empty()) << log;
+    EXPECT_EQ(frameOf(FIRST_BLOCK_EXCHANGE + 1), frameOf(FIRST_BLOCK_EXCHANGE)) << log;
     EXPECT_NE(log.find("image verdict: received 404 of 404 bytes, CRC-32 good"), std::string::npos)
         << log;
 }
@@ -214,8 +218,7 @@ TEST_F(PtyTesterRun, TheTesterStaysInItsBootloaderFromOneRunToTheNext) {
     FrameBuffer frame;
     ASSERT_FALSE(IdentifyTester(frame).endsRun);
     EnterBootloader(frame);
-    FT_Close(TesterLink);
-    TesterLink = nullptr;
+    CloseTesterLink();
 
     TestHost().promptAnswers = {PromptAnswer::No};  // revision 2, off the label
     PutFirmwareFile(u"VIVAD-h2.0.bin", PatternBytes(600));
@@ -227,22 +230,48 @@ TEST_F(PtyTesterRun, TheTesterStaysInItsBootloaderFromOneRunToTheNext) {
         << log;
 }
 
+struct LinkRateCase {
+    const char* label;
+    // None: the front end never sets one, and the tty keeps the chip's own.
+    std::optional<std::uint32_t> baudRate;
+    // Why the simulated tester hears nothing.
+    const char* logged;
+};
+
+// Named by the label in test output, not dumped as bytes.
+void PrintTo(const LinkRateCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class PtyTesterLinkRates : public PtyTesterRun,
+                           public ::testing::WithParamInterface<LinkRateCase> {};
+
 // Only a tty set up as the tester's link carries intelligible bytes, so a front end that
-// leaves it at another rate gets no answer.
-TEST_F(PtyTesterRun, ALinkAtAnotherRateHearsNothing) {
+// leaves it at another rate, or at the one it was found at, gets no answer.
+TEST_P(PtyTesterLinkRates, HearNothing) {
     PtyTesterProcess server("device = ZVKD0001\n");
     ASSERT_TRUE(server.Ready());
-    ASSERT_EQ(FindAndOpenTester(), TesterSearchResult::TesterOpened);
-    ASSERT_EQ(FT_SetBaudRate(TesterLink, 9600), FT_OK);
+    ASSERT_EQ(FT_OpenEx(const_cast<char*>("ZVKD0001"), FT_OPEN_BY_SERIAL_NUMBER, &TesterLink),
+              FT_OK);
+    if (GetParam().baudRate) {
+        ASSERT_EQ(FT_SetBaudRate(TesterLink, *GetParam().baudRate), FT_OK);
+    }
     FrameBuffer frame;
     const Identification identification = IdentifyTester(frame);
     EXPECT_TRUE(identification.endsRun);
     EXPECT_EQ(identification.ending, RunEnding::NoReply);
     const std::string log = server.Stop();
-    EXPECT_NE(log.find("ttyUSB0 is not set up as the tester's link (9600 baud)"), std::string::npos)
+    EXPECT_NE(log.find("ttyUSB0 is not set up as the tester's link (" +
+                       std::string(GetParam().logged) + ")"),
+              std::string::npos)
         << log;
     EXPECT_NE(log.find("exit verdict: nothing programmed"), std::string::npos) << log;
 }
+
+INSTANTIATE_TEST_SUITE_P(Rates, PtyTesterLinkRates,
+                         ::testing::Values(LinkRateCase{"NeverSet", std::nullopt, "9600 baud"},
+                                           LinkRateCase{"SetToAnotherRate", 19200, "19200 baud"}),
+                         ::testing::PrintToStringParamName());
 
 struct EndingCase {
     const char* label;
@@ -283,6 +312,6 @@ INSTANTIATE_TEST_SUITE_P(
                    RunEnding::NoTester, TtyOpenFailure::None},
         EndingCase{"TesterHeldByAnotherProgram", "device = ZVKD0001 open-fails\n",
                    RunEnding::OpenFailed, TtyOpenFailure::InUse}),
-    [](const ::testing::TestParamInfo<EndingCase>& info) { return info.param.label; });
+    ::testing::PrintToStringParamName());
 
 }  // namespace

@@ -182,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NameOrderCase{"PrefixFirst", "ttyUSB", "ttyUSB0"},
                       NameOrderCase{"LettersBeforeNumbersDecide", "ttyACM5", "ttyUSB0"},
                       NameOrderCase{"EqualValuesByTheirText", "ttyUSB01", "ttyUSB1"}),
-    [](const ::testing::TestParamInfo<NameOrderCase>& info) { return info.param.label; });
+    ::testing::PrintToStringParamName());
 
 TEST(TtyNameOrderEquality, ANameIsNotBeforeItself) {
     EXPECT_FALSE(TtyNameLess("ttyUSB3", "ttyUSB3"));

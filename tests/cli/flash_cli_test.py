@@ -28,17 +28,16 @@ from e2e_support import (case_registry, E2EError, expect, expect_in, expect_true
 from pty_tester import pty_tester  # noqa: E402
 from terminal import CTRL_C, read_until, run_on_terminal  # noqa: E402
 from tester_log import (BURNING, COMPLETE, FINISH_HINT_START, FIRST_BLOCK_REQUEST,  # noqa: E402
-                        FLASH_VERSION, IDENTIFY_FRAME, INTERRUPTED_REVISION_2, NO_FIRMWARE_FILE,
-                        NO_TERMINAL_FOR_PROMPT, NO_TESTER, OPEN_FAILED_START, PROBE_FRAME,
-                        PROGRAMMING_FAILED, PROMPT_CAPTION, RECONNECT, SEVERAL_TESTERS,
-                        START_REQUEST, STOPPING, UNREADABLE_FIRMWARE_FILE, VERSION_38, programmed,
-                        verdicts)
+                        FLASH_VERSION, IDENTIFY_FRAME, INTERRUPTED_REVISION_2,
+                        INTERRUPTED_UNCHANGED, NO_FIRMWARE_FILE, NO_TERMINAL_FOR_PROMPT, NO_TESTER,
+                        OPEN_FAILED_START, PROBE_FRAME, PROGRAMMING_FAILED, PROMPT_CAPTION,
+                        PROMPT_QUESTION_END, RECONNECT, SEVERAL_TESTERS, START_REQUEST, STOPPING,
+                        UNREADABLE_FIRMWARE_FILE, VERSION_38, programmed, verdicts)
 
 # Files of different lengths, so that the tester's verdict tells which one it was sent.
 H1 = random.Random(1).randbytes(1000)
 H2 = random.Random(2).randbytes(2000)
 RUN_TIMEOUT_S = 60
-PROMPT_QUESTION_END = "anything else to cancel:"
 
 CASES = {}
 case, table = case_registry(CASES)
@@ -181,6 +180,7 @@ def program_from_a_named_folder(t):
 @table("prompt", [
     ("answered_at_the_terminal", b"1\n", 0, "Is this revision #1 hardware ?", H1),
     ("cancelled_at_the_terminal", b"x\n", 10, "Cancelled", None),
+    ("interrupted_at_the_terminal", CTRL_C, 130, INTERRUPTED_UNCHANGED.strip(), None),
 ])
 def prompt_at_the_terminal(t, typed, code, shown, image):
     w = t.world("starts-in-bootloader = yes\n")

@@ -30,10 +30,11 @@ from e2e_support import (Build, case_registry, E2EError, ensure_prefix, expect, 
                          start_wine, stop_wine, windows_path)
 from tester_log import (BURNING, COMPLETE, ENTER_BOOTLOADER_FRAME, FINISH_HINT_START,
                         FIRST_BLOCK_REQUEST, FLASH_VERSION, IDENTIFY_FRAME, INTERRUPTED_REVISION_2,
-                        NO_TERMINAL_FOR_PROMPT, NO_TESTER, NOTHING_PROGRAMMED, OPEN_FAILED_START,
-                        PROBE_FRAME, SEVERAL_TESTERS, START_REQUEST, STOPPING, VERSION_38,
-                        call_bytes, calls, exit_code_table, image_total, programmed,
-                        scenario_errors, verdicts, written_frames)
+                        INTERRUPTED_UNCHANGED, NO_TERMINAL_FOR_PROMPT, NO_TESTER,
+                        NOTHING_PROGRAMMED, OPEN_FAILED_START, PROBE_FRAME, PROMPT_QUESTION_END,
+                        SEVERAL_TESTERS, START_REQUEST, STOPPING, VERSION_38, call_bytes, calls,
+                        exit_code_table, image_total, programmed, scenario_errors, verdicts,
+                        written_frames)
 from terminal import CTRL_C, run_on_terminal
 
 # What the run shares with the Windows program, code unit for code unit.
@@ -672,6 +673,18 @@ def console_second_ctrl_c_quits_at_once(t):
     # At once: the start's exchange was not seen through, nor the link closed.
     expect(len(run.calls("FT_Write")), START_REQUEST + 1, "frames written")
     expect(run.calls("FT_Close"), [], "closes")
+
+
+@case("console_ctrl_c_at_the_prompt")
+def console_ctrl_c_at_the_prompt(t):
+    # A tester in its bootloader cannot tell its revision: the question waits for its line on
+    # the console, and Ctrl-C ends the wait as an interruption, not as an answer.
+    run = t.folder("starts-in-bootloader = yes\n").run_on_console(
+        "program", keys=[(PROMPT_QUESTION_END, CTRL_C)])
+    expect(run.code, 130, "exit code")
+    expect_true(run.out.endswith(INTERRUPTED_UNCHANGED), "what the interruption says", run.out)
+    expect(run.written_frames(), [IDENTIFY_FRAME], "frames written")
+    expect(run.verdicts("exit"), [NOTHING_PROGRAMMED], "verdict at exit")
 
 
 @case("console_text_beyond_ascii")

@@ -14,6 +14,8 @@ VERSION = "3.8"
 BANNER = f"REDuzazav Version: {VERSION}\n"
 FLASH_VERSION = f"vivad-flash {VERSION}\n"
 PROMPT_CAPTION = "REduzazav Warning"
+# Where vivad-flash's revision question ends on a terminal, waiting for its line.
+PROMPT_QUESTION_END = "anything else to cancel:"
 
 # What a run shows, code unit for code unit; the messages without the line end that standard
 # error adds.
@@ -30,6 +32,7 @@ PROGRAMMING_FAILED = "Failed to program firmware."
 RECONNECT = "Please unplug and reconnect the tester and try again."
 # vivad-flash's own when Ctrl-C is pressed, and as it ends a run that used revision 2.
 STOPPING = "Stopping after the exchange in progress (Ctrl-C again to quit at once).\n"
+INTERRUPTED_UNCHANGED = "Interrupted before anything was changed on the tester.\n"
 INTERRUPTED_REVISION_2 = ("Interrupted. The tester stays in its bootloader, which cannot tell its "
                           "revision;\nfinish the update with: vivad-flash program --revision 2\n")
 # vivad-flash's own when the revision prompt cannot be asked, when the tester cannot be opened
